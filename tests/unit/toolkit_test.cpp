@@ -323,3 +323,35 @@ TEST(Text, LiteralsAreCodePage932)
 }
 
 } // namespace
+
+// --- folders -----------------------------------------------------------------------------------
+
+#include "FileCtrl.h"
+
+namespace {
+
+TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
+{
+    const std::string sep(1, PathDelimiters[0]);
+    const std::string root = TempPath("force");
+    std::filesystem::remove_all(root);
+    const std::string deep = root + sep + "a" + sep + "b" + sep + "c";
+    EXPECT_FALSE(DirectoryExists(deep));
+    EXPECT_TRUE(ForceDirectories(deep + sep)); // one trailing separator is dropped
+    EXPECT_TRUE(DirectoryExists(deep));
+    EXPECT_TRUE(ForceDirectories(deep)); // existing: no error
+
+    // A file where a folder must go: that level fails, what was made before it stays.
+    const std::string blocker = root + sep + "file";
+    { TFileStream f(blocker, fmCreate); }
+    EXPECT_TRUE(FileExists(blocker));
+    EXPECT_FALSE(DirectoryExists(blocker));
+    EXPECT_FALSE(ForceDirectories(blocker + sep + "x" + sep + "y"));
+    EXPECT_FALSE(DirectoryExists(blocker + sep + "x"));
+
+    EXPECT_THROW(ForceDirectories(""), EInOutError);
+    EXPECT_TRUE(ForceDirectories("ab")); // too short to be a folder path: counts as created
+    std::filesystem::remove_all(root);
+}
+
+} // namespace

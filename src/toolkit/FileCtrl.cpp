@@ -1,0 +1,75 @@
+#include "FileCtrl.h"
+
+#include "SysUtils.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+const char* const PathDelimiters = "\\:";
+#else
+#include <sys/stat.h>
+const char* const PathDelimiters = "/";
+#endif
+
+namespace {
+char NativeSeparator() { return PathDelimiters[0]; }
+
+std::string ParentPart(const std::string& Dir)
+{
+    const int i = LastDelimiter(PathDelimiters, Dir);
+    return Dir.substr(0, static_cast<std::size_t>(i < 0 ? 0 : i));
+}
+
+bool CreateOneDirectory(const std::string& Dir)
+{
+#if defined(_WIN32)
+    return CreateDirectoryA(Dir.c_str(), nullptr) != 0;
+#else
+    return mkdir(Dir.c_str(), 0777) == 0;
+#endif
+}
+} // namespace
+
+bool DirectoryExists(const std::string& Dir)
+{
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(Dir.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+#else
+    struct stat st {};
+    return stat(Dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+#endif
+}
+
+bool FileExists(const std::string& FileName)
+{
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(FileName.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+#else
+    struct stat st {};
+    return stat(FileName.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+#endif
+}
+
+bool ForceDirectories(std::string Dir)
+{
+    if (Dir.empty()) {
+        throw EInOutError("ディレクトリを作成することができません");
+    }
+    // One trailing separator is dropped (a trail byte 0x5C is not one).
+    if (LastDelimiter(std::string(1, NativeSeparator()), Dir) == static_cast<int>(Dir.size()) - 1) {
+        Dir.pop_back();
+    }
+    if (Dir.size() < 3 || DirectoryExists(Dir)) {
+        return true;
+    }
+    const std::string parent = ParentPart(Dir);
+    if (parent == Dir) {
+        return true;
+    }
+    // A relative name without separators has no parent part to create first.
+    if (!parent.empty() && !ForceDirectories(parent)) {
+        return false;
+    }
+    return CreateOneDirectory(Dir);
+}

@@ -1,0 +1,24 @@
+// Folder helpers. Paths are code page 932 bytes passed to the ANSI file functions unchanged.
+// On Windows the separators are "\" and ":"; in a native (host) build they are "/", so the
+// host tools and tests can use the same rules on real host paths.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "Classes.h"
+
+// The separators of this platform's paths, for LastDelimiter.
+extern const char* const PathDelimiters;
+
+// True when the path names an existing folder.
+bool DirectoryExists(const std::string& Dir);
+bool FileExists(const std::string& FileName);
+
+// Creates Dir with every missing parent. An empty text raises EInOutError with
+// "ディレクトリを作成することができません". One trailing separator is dropped; a text shorter than
+// three bytes, an existing folder, or a root (whose parent part is itself) counts as created.
+// Returns false when any level could not be created; levels created so far stay.
+bool ForceDirectories(std::string Dir);
+
+class EInOutError : public Exception { using Exception::Exception; };

@@ -1,0 +1,32 @@
+// Windows shell links (.lnk) and the special folders they go in.
+#pragma once
+
+#include "Win.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+// No state: the setup window creates one instance and frees it again; the operations do not
+// use it.
+class TShellLink {
+public:
+    // Returns the code of the last step that ran: negative is failure, Save's code otherwise.
+    HRESULT CreateShortcut(const std::string& TargetPath, const std::string& LinkPath, const std::string& IconPath,
+                           int32_t IconIndex, const std::string& Description);
+    // True when the special folder (a CSIDL value) exists as a file-system path; then Path holds
+    // it, without a trailing backslash added. Path is left as it was otherwise.
+    bool GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path);
+};
+
+// Outcome of the install sequence's shortcut step; it chooses the closing message.
+enum class TShortcutOutcome {
+    ProgramsFolderNotFound, // nothing created, no message
+    FirstShortcutFailed,    // "ショートカットの作成に失敗しました"
+    FirstShortcutCreated,   // "セットアップが正常に終了しました"
+};
+
+// Creates the Start-menu group "doduza" with its three shortcuts to InstallFolder's programs
+// and, when the first succeeded and DesktopBoxTicked() says so at that moment, the desktop one.
+TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std::string& InstallFolder,
+                                        const std::function<bool()>& DesktopBoxTicked);

@@ -6,18 +6,27 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 // No state: the setup window creates one instance and frees it again; the operations do not
 // use it.
 class TShellLink {
 public:
     // Returns the code of the last step that ran: negative is failure, Save's code otherwise.
+    // COM is initialised for the calling thread on entry and uninitialised before returning.
+    // A link path that does not fit in MAX_PATH UTF-16 units (terminating zero included), or
+    // that holds a zero byte, is refused with a negative code and nothing is written.
     HRESULT CreateShortcut(const std::string& TargetPath, const std::string& LinkPath, const std::string& IconPath,
                            int32_t IconIndex, const std::string& Description);
     // True when the special folder (a CSIDL value) exists as a file-system path; then Path holds
     // it, without a trailing backslash added. Path is left as it was otherwise.
     bool GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path);
 };
+
+// The working folder a shortcut gets for Target: the text up to and including its last "\" or
+// ":", without that "\" unless the character before it is ":" or "\" (so "c:\" stays a root).
+// The trail byte of a double-byte character is never a separator.
+std::string ShortcutWorkingFolder(std::string_view Target);
 
 // Outcome of the install sequence's shortcut step; it chooses the closing message.
 enum class TShortcutOutcome {
@@ -30,3 +39,11 @@ enum class TShortcutOutcome {
 // and, when the first succeeded and DesktopBoxTicked() says so at that moment, the desktop one.
 TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std::string& InstallFolder,
                                         const std::function<bool()>& DesktopBoxTicked);
+
+// The same set below an explicit Programs folder (as GetSpecialFolderPath gives it). The
+// desktop folder is asked for only when shortcut 1 succeeded and the box is ticked; a false
+// answer skips shortcut 4. Returns shortcut 1's code. CreateProductShortcuts is this after the
+// look-ups; it stands alone so the set can be made away from the user's real folders.
+HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, const std::string& InstallFolder,
+                          const std::function<bool()>& DesktopBoxTicked,
+                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder);

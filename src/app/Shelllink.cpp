@@ -1,0 +1,189 @@
+#include "Shelllink.h"
+
+#include <objbase.h>
+#include <shlobj.h>
+#include <shobjidl.h>
+
+#include <memory>
+
+#include "FileCtrl.h"
+#include "SysUtils.h"
+
+namespace {
+
+// Every shortcut of the set carries this as its description, and it names the link files.
+const std::string ProductName = "デスクトップdoduza";
+const std::string GroupName = "doduza";
+
+// One apartment per shortcut: balanced only when CoInitialize succeeded (S_FALSE included,
+// which still has to be matched by CoUninitialize).
+class TComApartment {
+public:
+    TComApartment() : Code(CoInitialize(nullptr)) {}
+    ~TComApartment()
+    {
+        if (SUCCEEDED(Code)) {
+            CoUninitialize();
+        }
+    }
+    TComApartment(const TComApartment&) = delete;
+    TComApartment& operator=(const TComApartment&) = delete;
+    const HRESULT Code;
+};
+
+// Owns one reference to an interface and releases it on every way out. Declared after the
+// apartment it lives in, so it is released before the apartment goes.
+template <typename T>
+class TComRef {
+public:
+    TComRef() = default;
+    ~TComRef()
+    {
+        if (Ptr != nullptr) {
+            Ptr->Release();
+        }
+    }
+    TComRef(const TComRef&) = delete;
+    TComRef& operator=(const TComRef&) = delete;
+    // For the out parameter of CoCreateInstance / QueryInterface; only while still empty.
+    void** Out() { return reinterpret_cast<void**>(&Ptr); }
+    T* operator->() const { return Ptr; }
+
+private:
+    T* Ptr = nullptr;
+};
+
+struct TItemListFree {
+    void operator()(ITEMIDLIST* List) const { CoTaskMemFree(List); }
+};
+
+// The link path as the persist-file interface wants it. MultiByteToWideChar into the fixed
+// buffer would fail or cut a longer path short, so a path that does not fit is refused rather
+// than saved under another name; so is one with a zero byte, which would end it early.
+HRESULT ToWidePath(const std::string& Path, wchar_t (&Wide)[MAX_PATH])
+{
+    if (Path.find('\0') != std::string::npos) {
+        return E_INVALIDARG;
+    }
+    if (MultiByteToWideChar(CP_ACP, 0, Path.c_str(), -1, Wide, MAX_PATH) == 0) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_INSUFFICIENT_BUFFER) {
+            return HRESULT_FROM_WIN32(ERROR_FILENAME_EXCED_RANGE);
+        }
+        return error != 0 ? HRESULT_FROM_WIN32(error) : E_FAIL;
+    }
+    return S_OK;
+}
+
+} // namespace
+
+std::string ShortcutWorkingFolder(std::string_view Target)
+{
+    const int last = LastDelimiter("\\:", Target);
+    if (last < 0) {
+        return {};
+    }
+    const auto at = static_cast<std::size_t>(last);
+    std::size_t length = at + 1;
+    if (Target[at] == '\\' && at > 0) {
+        const std::size_t before = at - 1;
+        const bool separatorBefore =
+            (Target[before] == '\\' || Target[before] == ':') && IsSingleByteAt(Target, before);
+        if (!separatorBefore) {
+            --length;
+        }
+    }
+    return std::string(Target.substr(0, length));
+}
+
+HRESULT TShellLink::CreateShortcut(const std::string& TargetPath, const std::string& LinkPath,
+                                   const std::string& IconPath, int32_t IconIndex, const std::string& Description)
+{
+    const TComApartment apartment;
+    if (FAILED(apartment.Code)) {
+        return apartment.Code;
+    }
+
+    TComRef<IShellLinkA> link;
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Out());
+    if (FAILED(result)) {
+        return result;
+    }
+    TComRef<IPersistFile> file;
+    result = link->QueryInterface(IID_IPersistFile, file.Out());
+    if (FAILED(result)) {
+        return result;
+    }
+
+    // The setters' codes do not decide anything: only Save's does.
+    link->SetPath(TargetPath.c_str());
+    link->SetIconLocation(IconPath.c_str(), IconIndex);
+    link->SetDescription(Description.c_str());
+    link->SetWorkingDirectory(ShortcutWorkingFolder(TargetPath).c_str());
+
+    wchar_t widePath[MAX_PATH];
+    result = ToWidePath(LinkPath, widePath);
+    if (FAILED(result)) {
+        return result;
+    }
+    return file->Save(widePath, TRUE);
+}
+
+bool TShellLink::GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path)
+{
+    LPITEMIDLIST list = nullptr;
+    if (FAILED(SHGetSpecialFolderLocation(Owner, Csidl, &list)) || list == nullptr) {
+        return false;
+    }
+    // The item list is the shell's allocation and ours to free.
+    const std::unique_ptr<ITEMIDLIST, TItemListFree> owned(list);
+    char buffer[MAX_PATH] = {};
+    if (!SHGetPathFromIDListA(list, buffer)) {
+        return false;
+    }
+    Path = buffer;
+    return true;
+}
+
+HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, const std::string& InstallFolder,
+                          const std::function<bool()>& DesktopBoxTicked,
+                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder)
+{
+    const std::string group = ProgramsFolder + "\\" + GroupName;
+    if (!DirectoryExists(group)) {
+        // Not checked: a group that could not be made shows as failed saves below.
+        CreateDirectoryA(group.c_str(), nullptr);
+    }
+
+    const auto make = [&](const std::string& LinkFile, const char* Program) {
+        const std::string target = InstallFolder + "\\" + Program;
+        return Link.CreateShortcut(target, LinkFile, target, 0, ProductName);
+    };
+
+    const HRESULT first = make(group + "\\" + ProductName + ".lnk", "vodidavorad.exe");
+    make(group + "\\" + ProductName + "起動.lnk", "update.exe");
+    make(group + "\\" + ProductName + "アンインストール.lnk", "uninst.exe");
+
+    // The box is read now, after decoding, not when the install started.
+    if (SUCCEEDED(first) && DesktopBoxTicked && DesktopBoxTicked()) {
+        std::string desktop;
+        if (FindDesktopFolder && FindDesktopFolder(desktop)) {
+            make(desktop + "\\" + ProductName + ".lnk", "update.exe");
+        }
+    }
+    return first;
+}
+
+TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std::string& InstallFolder,
+                                        const std::function<bool()>& DesktopBoxTicked)
+{
+    std::string programs;
+    if (!Link.GetSpecialFolderPath(Owner, CSIDL_PROGRAMS, programs)) {
+        return TShortcutOutcome::ProgramsFolderNotFound;
+    }
+    const HRESULT first = CreateShortcutSet(Link, programs, InstallFolder, DesktopBoxTicked,
+                                            [&](std::string& Desktop) {
+                                                return Link.GetSpecialFolderPath(Owner, CSIDL_DESKTOPDIRECTORY, Desktop);
+                                            });
+    return SUCCEEDED(first) ? TShortcutOutcome::FirstShortcutCreated : TShortcutOutcome::FirstShortcutFailed;
+}

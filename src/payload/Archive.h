@@ -1,11 +1,16 @@
 // The payload archive: entries back to back, each a name length byte, the name (code page 932,
-// "\" between folder parts), the decoded size (4 bytes, little-endian) and an LZSS stream.
+// "\" between folder parts), the decoded size (4 bytes, little-endian) and an LZSS stream whose
+// length is stored nowhere: it ends where the decoder has produced the decoded size.
 // The walk and the decoder are portable; the progress window and the console tool both drive
 // them through TExtractProgress.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 // What the walk reports while it runs. The progress window shows it; mkpayload prints it.
 class TExtractProgress {
@@ -17,11 +22,61 @@ public:
     virtual void Writing(const std::string& Path) = 0;
     // An entry was written; Consumed bytes of the archive have been read so far.
     virtual void Consumed(uint64_t Consumed, uint64_t ArchiveSize) = 0;
-    // The walk ended (normally or at a failure that leaves the window to be hidden).
+    // The walk ended, normally or at a failure after which the window is hidden. It is not
+    // called after the folder failure: the window then stays shown.
     virtual void Finished() = 0;
     // A failure the user must be told about, in the system's own words.
     virtual void ShowError(const std::string& Message) = 0;
+    // The archive ended inside the entry at Path: Written of its Size bytes were decoded. The
+    // file is kept and counted all the same; only the console tool makes anything of it.
+    virtual void Truncated(const std::string& Path, uint64_t Written, uint32_t Size)
+    {
+        (void)Path;
+        (void)Written;
+        (void)Size;
+    }
 };
+
+// Messages of the walk (code page 932). The first is the folder failure the installer has always
+// shown; the others name the entry or file that stopped the walk, after a line break.
+extern const char* const SCannotCreateFolder; // "ディレクトリを作成できませんでした"
+extern const char* const SUnsafeEntryName;
+extern const char* const SCannotCreateFile;
+extern const char* const SCannotWriteFile;
+
+// False for an entry name that would put a file outside the destination folder or that cannot
+// be read the same way by every file system: empty, a zero byte, ":" (drive letters, streams),
+// a part that is empty (leading, doubled or trailing separator) or made of dots and spaces only
+// ("..", "."), or a lead byte without its trail byte. "\" and "/" both separate parts.
+bool IsSafeEntryName(std::string_view Name) noexcept;
+
+// DestFolder + separator + Name, the separator always inserted. On Windows the separator is "\"
+// and Name is kept as it is; in a host build every single-byte "\" becomes "/".
+std::string EntryOutputPath(const std::string& DestFolder, std::string_view Name);
+
+// One entry as the walk sees it (ListArchive).
+struct TArchiveEntry {
+    std::string Name;
+    uint32_t Size = 0;         // the decoded size from the header
+    uint64_t Offset = 0;       // of the name length byte
+    uint64_t StreamBytes = 0;  // bytes the LZSS stream took
+    uint64_t Decoded = 0;      // bytes the stream yielded; below Size for a truncated entry
+};
+
+struct TArchiveListing {
+    std::vector<TArchiveEntry> Entries;
+    uint64_t ArchiveSize = 0;
+    // Where the walk stopped reading: at ArchiveSize unless an empty name, a size of 0 or a
+    // header cut short ended it earlier.
+    uint64_t EndOffset = 0;
+    // The name of the entry that would stop the installer as unsafe (then the last in Entries
+    // is the one before it), or empty.
+    std::string UnsafeName;
+    bool HasUnsafeName = false;
+};
+
+class TArchiveInput;
+class TEntryOutput;
 
 // Owns the 4096-byte LZSS ring. The last 18 bytes of the ring carry over from one entry to the
 // next (and from one walk to the next), as the format's reader always did; positions 0..4077 are
@@ -29,10 +84,29 @@ public:
 class TArchiveExtractor {
 public:
     TArchiveExtractor();
+    ~TArchiveExtractor();
+    TArchiveExtractor(const TArchiveExtractor&) = delete;
+    TArchiveExtractor& operator=(const TArchiveExtractor&) = delete;
+
     // Writes every entry of the archive under DestFolder; returns the number of files written,
-    // 0 on failure. Synchronous.
+    // 0 on failure (archive not opened, folder not created, an unsafe name, a file that could
+    // not be created or written). Synchronous.
     int ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress);
 
+    // The same walk and decoder without writing anything: what ExtractArchive would write.
+    // False when the archive cannot be opened.
+    bool ListArchive(const std::string& ArchivePath, TArchiveListing& Listing);
+
+    // The ring as the last entry left it.
+    const uint8_t* Ring() const noexcept { return FRing; }
+
 private:
+    // Decodes one entry's stream from FIn into FOut until Size bytes have been produced or the
+    // archive ends; nothing is read past the stream's last item. Returns the bytes produced.
+    uint64_t DecodeEntry(uint32_t Size);
+
     uint8_t FRing[4096];
+    // Set only during a walk.
+    TArchiveInput* FIn = nullptr;
+    TEntryOutput* FOut = nullptr;
 };

@@ -1,0 +1,438 @@
+#include "Archive.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "FileCtrl.h"
+#include "SysUtils.h"
+
+const char* const SCannotCreateFolder = "ディレクトリを作成できませんでした";
+const char* const SUnsafeEntryName = "インストール先フォルダの外を指すファイル名があるため、展開を中止しました";
+const char* const SCannotCreateFile = "ファイルを作成できませんでした";
+const char* const SCannotWriteFile = "ファイルを書き込めませんでした";
+
+namespace {
+
+constexpr unsigned RingSize = 4096;
+constexpr unsigned RingMask = RingSize - 1;
+constexpr unsigned MaxMatch = 18;
+constexpr unsigned StartPosition = RingSize - MaxMatch; // 4078
+// A group is a flag byte and at most eight items of at most two bytes, decoding to at most
+// eight copies of MaxMatch bytes.
+constexpr std::size_t GroupInput = 1 + 8 * 2;
+constexpr std::size_t GroupOutput = 8 * MaxMatch;
+
+constexpr std::size_t InputChunk = 64 * 1024;
+constexpr std::size_t OutputChunk = 256 * 1024;
+
+struct FileCloser {
+    void operator()(std::FILE* f) const noexcept { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+uint64_t FileLength(std::FILE* f)
+{
+#if defined(_WIN32)
+    if (_fseeki64(f, 0, SEEK_END) != 0) return 0;
+    const int64_t size = _ftelli64(f);
+#else
+    if (fseeko(f, 0, SEEK_END) != 0) return 0;
+    const int64_t size = ftello(f);
+#endif
+    std::rewind(f);
+    return size < 0 ? 0 : static_cast<uint64_t>(size);
+}
+
+bool IsSjisTrailByte(unsigned char c) noexcept
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+
+// The folder part of a path: without its last component and without the separator before it,
+// unless that separator follows another one (a root such as "c:\" keeps it).
+std::string FolderOf(const std::string& Path)
+{
+    int i = LastDelimiter(PathDelimiters, Path);
+    if (i > 0 && Path[static_cast<std::size_t>(i)] == PathDelimiters[0]) {
+        const char before = Path[static_cast<std::size_t>(i - 1)];
+        const bool beforeIsDelimiter = std::strchr(PathDelimiters, before) != nullptr &&
+                                       IsSingleByteAt(Path, static_cast<std::size_t>(i - 1));
+        if (!beforeIsDelimiter) {
+            --i;
+        }
+    }
+    return Path.substr(0, static_cast<std::size_t>(i + 1));
+}
+
+} // namespace
+
+// The archive read through a block buffer of its own: the decoder takes bytes from memory and
+// the offset of the next unread byte is always known.
+class TArchiveInput {
+public:
+    explicit TArchiveInput(std::FILE* File) : FFile(File), FBuffer(InputChunk) {}
+
+    int Get()
+    {
+        if (FPos == FLength && !Refill()) return -1;
+        return FBuffer[FPos++];
+    }
+    // Up to Count bytes; fewer only at the end of the archive.
+    std::size_t Read(uint8_t* Dest, std::size_t Count)
+    {
+        std::size_t done = 0;
+        while (done < Count) {
+            if (FPos == FLength && !Refill()) break;
+            const std::size_t n = std::min(Count - done, FLength - FPos);
+            std::memcpy(Dest + done, FBuffer.data() + FPos, n);
+            FPos += n;
+            done += n;
+        }
+        return done;
+    }
+    std::size_t Available() const noexcept { return FLength - FPos; }
+    const uint8_t* Data() const noexcept { return FBuffer.data() + FPos; }
+    void Skip(std::size_t Count) noexcept { FPos += Count; }
+    uint64_t Offset() const noexcept { return FBase + FPos; }
+
+private:
+    bool Refill()
+    {
+        FBase += FLength;
+        FPos = 0;
+        // A read error ends the archive like its end does.
+        FLength = std::fread(FBuffer.data(), 1, FBuffer.size(), FFile);
+        return FLength > 0;
+    }
+
+    std::FILE* FFile;
+    std::vector<uint8_t> FBuffer;
+    std::size_t FPos = 0;
+    std::size_t FLength = 0;
+    uint64_t FBase = 0;
+};
+
+// The decoded bytes of one entry. The buffer holds the last 4096 bytes produced in front of the
+// bytes not yet written out, so a back-reference is a plain copy from behind the write point:
+// the byte at buffer index i sits at ring position (i + FRingBase) mod 4096. Without a file the
+// bytes are only counted (a listing).
+class TEntryOutput {
+public:
+    TEntryOutput() : FBuffer(RingSize + OutputChunk + GroupOutput + MaxMatch) {}
+
+    void Begin(std::FILE* File) noexcept
+    {
+        FFile = File;
+        FFailed = false;
+    }
+    bool Failed() const noexcept { return FFailed; }
+
+    uint8_t* Buffer() noexcept { return FBuffer.data(); }
+    static constexpr std::size_t Start = RingSize;
+    static constexpr std::size_t FlushAt = RingSize + OutputChunk;
+
+    // Writes out Buffer[Start, End) and moves the last 4096 bytes to the front. Returns the new
+    // write index (Start); RingBase follows the move.
+    std::size_t Flush(std::size_t End, unsigned& RingBase)
+    {
+        if (End > Start && FFile != nullptr && !FFailed) {
+            const std::size_t n = End - Start;
+            if (std::fwrite(FBuffer.data() + Start, 1, n, FFile) != n) {
+                FFailed = true;
+            }
+        }
+        std::memmove(FBuffer.data(), FBuffer.data() + (End - RingSize), RingSize);
+        RingBase = static_cast<unsigned>((RingBase + End) & RingMask);
+        return Start;
+    }
+
+private:
+    std::vector<uint8_t> FBuffer;
+    std::FILE* FFile = nullptr;
+    bool FFailed = false;
+};
+
+bool IsSafeEntryName(std::string_view Name) noexcept
+{
+    if (Name.empty()) return false;
+    std::size_t partStart = 0;
+    // A part that is empty or only dots and spaces is "", "." or ".." to Windows, which drops
+    // trailing dots and spaces.
+    const auto partIsSafe = [&](std::size_t end) {
+        while (end > partStart && (Name[end - 1] == '.' || Name[end - 1] == ' ')) --end;
+        return end > partStart;
+    };
+    for (std::size_t i = 0; i < Name.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Name[i]);
+        if (IsSjisLeadByte(c)) {
+            if (i + 1 >= Name.size() || !IsSjisTrailByte(static_cast<unsigned char>(Name[i + 1]))) {
+                return false;
+            }
+            ++i;
+            continue;
+        }
+        if (c == 0 || c == ':') return false;
+        if (c == '\\' || c == '/') {
+            if (!partIsSafe(i)) return false;
+            partStart = i + 1;
+        }
+    }
+    return partIsSafe(Name.size());
+}
+
+std::string EntryOutputPath(const std::string& DestFolder, std::string_view Name)
+{
+    std::string path = DestFolder;
+    path += PathDelimiters[0];
+    const std::size_t nameStart = path.size();
+    path.append(Name);
+#if !defined(_WIN32)
+    for (std::size_t i = nameStart; i < path.size(); ++i) {
+        const auto c = static_cast<unsigned char>(path[i]);
+        if (IsSjisLeadByte(c)) {
+            ++i;
+        } else if (c == '\\') {
+            path[i] = '/';
+        }
+    }
+#else
+    (void)nameStart;
+#endif
+    return path;
+}
+
+TArchiveExtractor::TArchiveExtractor()
+{
+    std::memset(FRing, 0, sizeof FRing);
+}
+
+TArchiveExtractor::~TArchiveExtractor() = default;
+
+uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
+{
+    TArchiveInput& in = *FIn;
+    TEntryOutput& out = *FOut;
+    uint8_t* const buf = out.Buffer();
+
+    // Positions 0..4077 start as zeros; 4078..4095 keep what the previous entry left.
+    std::memset(FRing, 0, StartPosition);
+    unsigned ringBase = StartPosition; // ring position of buf[i] is (i + ringBase) & RingMask
+    for (std::size_t i = 0; i < RingSize; ++i) {
+        buf[i] = FRing[(i + ringBase) & RingMask];
+    }
+
+    std::size_t o = TEntryOutput::Start;
+    uint64_t remaining = Size;
+    unsigned flags = 0; // the flag byte in bits 0..7; bit 8 marks that bits are left
+    while (remaining > 0) {
+        if (o >= TEntryOutput::FlushAt) {
+            o = out.Flush(o, ringBase);
+        }
+        flags >>= 1;
+        if ((flags & 0x100) == 0) {
+            // A whole group that can neither run past the end of the input nor past Size is
+            // decoded without checks.
+            if (in.Available() >= GroupInput && remaining >= GroupOutput) {
+                const uint8_t* p = in.Data();
+                const uint8_t* const groupStart = p;
+                const std::size_t oStart = o;
+                unsigned f = *p++;
+                for (int item = 0; item < 8; ++item, f >>= 1) {
+                    if (f & 1) {
+                        buf[o++] = *p++;
+                        continue;
+                    }
+                    const unsigned b1 = p[0];
+                    const unsigned b2 = p[1];
+                    p += 2;
+                    const unsigned position = b1 | ((b2 & 0xF0) << 4);
+                    const unsigned n = (b2 & 0x0F) + 3;
+                    std::size_t distance = (o + ringBase - position) & RingMask;
+                    if (distance == 0) distance = RingSize;
+                    uint8_t* dst = buf + o;
+                    const uint8_t* src = dst - distance;
+                    if (distance >= MaxMatch) {
+                        // Disjoint: copy the longest length; bytes past n are rewritten later.
+                        std::memcpy(dst, src, MaxMatch);
+                    } else {
+                        // The source runs into the bytes being written: one at a time.
+                        for (unsigned k = 0; k < n; ++k) dst[k] = src[k];
+                    }
+                    o += n;
+                }
+                in.Skip(static_cast<std::size_t>(p - groupStart));
+                remaining -= o - oStart;
+                flags = 0;
+                continue;
+            }
+            const int c = in.Get();
+            if (c < 0) break;
+            flags = static_cast<unsigned>(c) | 0xFF00;
+        }
+        if (flags & 1) {
+            const int c = in.Get();
+            if (c < 0) break;
+            buf[o++] = static_cast<uint8_t>(c);
+            --remaining;
+        } else {
+            const int b1 = in.Get();
+            if (b1 < 0) break;
+            const int b2 = in.Get();
+            if (b2 < 0) break;
+            const unsigned position = static_cast<unsigned>(b1) | ((static_cast<unsigned>(b2) & 0xF0) << 4);
+            const unsigned n = static_cast<unsigned>(std::min<uint64_t>((static_cast<unsigned>(b2) & 0x0F) + 3, remaining));
+            std::size_t distance = (o + ringBase - position) & RingMask;
+            if (distance == 0) distance = RingSize;
+            for (unsigned k = 0; k < n; ++k, ++o) buf[o] = buf[o - distance];
+            remaining -= n;
+        }
+    }
+    o = out.Flush(o, ringBase);
+    for (std::size_t i = 0; i < RingSize; ++i) {
+        FRing[(i + ringBase) & RingMask] = buf[i];
+    }
+    return Size - remaining;
+}
+
+namespace {
+
+enum class HeaderResult { EndOfArchive, Entry, CutShort };
+
+// Reads the name length byte and the name (at most 255 bytes, cut at its first zero byte).
+bool ReadName(TArchiveInput& In, std::string& Name)
+{
+    const int length = In.Get();
+    if (length < 0) return false;
+    uint8_t buffer[256] = {};
+    In.Read(buffer, static_cast<std::size_t>(length));
+    Name.assign(reinterpret_cast<const char*>(buffer));
+    return true;
+}
+
+bool ReadSize(TArchiveInput& In, uint32_t& Size)
+{
+    uint8_t b[4];
+    if (In.Read(b, 4) < 4) return false;
+    Size = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
+           (static_cast<uint32_t>(b[3]) << 24);
+    return true;
+}
+
+// Points the extractor's input and output at a walk's objects for its duration.
+template <typename T>
+class TScopedPointer {
+public:
+    TScopedPointer(T*& Slot, T* Value) : FSlot(Slot) { FSlot = Value; }
+    ~TScopedPointer() { FSlot = nullptr; }
+    TScopedPointer(const TScopedPointer&) = delete;
+    TScopedPointer& operator=(const TScopedPointer&) = delete;
+
+private:
+    T*& FSlot;
+};
+
+} // namespace
+
+int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress)
+{
+    FilePtr archive(std::fopen(ArchivePath.c_str(), "rb"));
+    if (!archive) return 0;
+    const uint64_t archiveSize = FileLength(archive.get());
+    Progress.Starting(archiveSize);
+
+    TArchiveInput in(archive.get());
+    TEntryOutput out;
+    TScopedPointer<TArchiveInput> inSlot(FIn, &in);
+    TScopedPointer<TEntryOutput> outSlot(FOut, &out);
+
+    // Stops the walk at a failure the installer did not use to detect: the user is told what
+    // stopped it, the window is hidden and the result is the failure the caller checks for.
+    const auto fail = [&](const char* Message, const std::string& What) {
+        Progress.ShowError(std::string(Message) + "\n" + What);
+        Progress.Finished();
+        return 0;
+    };
+
+    int count = 0;
+    std::string name;
+    while (ReadName(in, name)) {
+        if (!name.empty() && !IsSafeEntryName(name)) {
+            return fail(SUnsafeEntryName, name);
+        }
+        const std::string path = EntryOutputPath(DestFolder, name);
+        const std::string folder = FolderOf(path);
+        if (!folder.empty()) {
+            ForceDirectories(folder);
+            if (!DirectoryExists(folder)) {
+                Progress.ShowError(SCannotCreateFolder);
+                return 0;
+            }
+        }
+        if (name.empty()) {
+            // The destination folder itself cannot be opened as a file: the walk ends here.
+            Progress.Writing(path);
+            break;
+        }
+        FilePtr output(std::fopen(path.c_str(), "wb"));
+        if (!output) {
+            return fail(SCannotCreateFile, path);
+        }
+        uint32_t size = 0;
+        const bool haveSize = ReadSize(in, size);
+        Progress.Writing(path);
+        if (!haveSize || size == 0) {
+            // The file stays, empty; the walk ends without counting it.
+            break;
+        }
+        out.Begin(output.get());
+        const uint64_t produced = DecodeEntry(size);
+        const bool written = !out.Failed() && std::fclose(output.release()) == 0;
+        if (!written) {
+            return fail(SCannotWriteFile, path);
+        }
+        if (produced < size) {
+            Progress.Truncated(path, produced, size);
+        }
+        Progress.Consumed(in.Offset(), archiveSize);
+        ++count;
+    }
+    Progress.Finished();
+    return count;
+}
+
+bool TArchiveExtractor::ListArchive(const std::string& ArchivePath, TArchiveListing& Listing)
+{
+    Listing = TArchiveListing{};
+    FilePtr archive(std::fopen(ArchivePath.c_str(), "rb"));
+    if (!archive) return false;
+    Listing.ArchiveSize = FileLength(archive.get());
+
+    TArchiveInput in(archive.get());
+    TEntryOutput out;
+    TScopedPointer<TArchiveInput> inSlot(FIn, &in);
+    TScopedPointer<TEntryOutput> outSlot(FOut, &out);
+    out.Begin(nullptr);
+
+    std::string name;
+    for (;;) {
+        const uint64_t offset = in.Offset();
+        if (!ReadName(in, name)) break;
+        if (!name.empty() && !IsSafeEntryName(name)) {
+            Listing.UnsafeName = name;
+            Listing.HasUnsafeName = true;
+            break;
+        }
+        uint32_t size = 0;
+        if (name.empty() || !ReadSize(in, size) || size == 0) break;
+        TArchiveEntry entry;
+        entry.Name = name;
+        entry.Size = size;
+        entry.Offset = offset;
+        const uint64_t streamStart = in.Offset();
+        entry.Decoded = DecodeEntry(size);
+        entry.StreamBytes = in.Offset() - streamStart;
+        Listing.Entries.push_back(std::move(entry));
+    }
+    Listing.EndOffset = in.Offset();
+    return true;
+}

@@ -181,9 +181,9 @@ TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std:
     if (!Link.GetSpecialFolderPath(Owner, CSIDL_PROGRAMS, programs)) {
         return TShortcutOutcome::ProgramsFolderNotFound;
     }
-    const HRESULT first = CreateShortcutSet(Link, programs, InstallFolder, DesktopBoxTicked,
-                                            [&](std::string& Desktop) {
-                                                return Link.GetSpecialFolderPath(Owner, CSIDL_DESKTOPDIRECTORY, Desktop);
-                                            });
+    const auto findDesktop = [&](std::string& Desktop) {
+        return Link.GetSpecialFolderPath(Owner, CSIDL_DESKTOPDIRECTORY, Desktop);
+    };
+    const HRESULT first = CreateShortcutSet(Link, programs, InstallFolder, DesktopBoxTicked, findDesktop);
     return SUCCEEDED(first) ? TShortcutOutcome::FirstShortcutCreated : TShortcutOutcome::FirstShortcutFailed;
 }

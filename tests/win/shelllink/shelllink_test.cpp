@@ -7,7 +7,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <vector>
 
@@ -69,18 +68,17 @@ TLinkFields ReadLink(const std::string& LinkPath)
     return f;
 }
 
-std::vector<std::string> LinkFilesIn(const std::string& Folder)
+std::size_t LinkCount(const std::string& Folder)
 {
-    std::vector<std::string> names;
+    std::size_t n = 0;
     WIN32_FIND_DATAA found;
     const HANDLE find = FindFirstFileA((Folder + "\\*.lnk").c_str(), &found);
     if (find != INVALID_HANDLE_VALUE) {
-        do names.emplace_back(found.cFileName);
+        do ++n;
         while (FindNextFileA(find, &found));
         FindClose(find);
     }
-    std::sort(names.begin(), names.end());
-    return names;
+    return n;
 }
 
 class ShellLinkTest : public ::testing::Test {
@@ -91,7 +89,7 @@ protected:
         ASSERT_GT(GetTempPathA(MAX_PATH, temp), 0u);
         Root = std::string(temp) + "shelllink_test_" + std::to_string(GetCurrentProcessId());
         std::filesystem::remove_all(Wide(Root));
-        ASSERT_TRUE(ForceDirectories(Root + "\\programs") && ForceDirectories(Root + "\\desktop"));
+        ASSERT_TRUE(ForceDirectories(Root));
     }
     void TearDown() override { std::filesystem::remove_all(Wide(Root)); }
 
@@ -99,23 +97,8 @@ protected:
     {
         return Shell.CreateShortcut(Target, LinkPath, Target, IconIndex, Product);
     }
-    // The set below Root\programs; the desktop look-up is counted and answers Root\desktop.
-    HRESULT MakeSet(const std::string& InstallFolder, bool Ticked, bool DesktopFound = true)
-    {
-        return CreateShortcutSet(Shell, Programs(), InstallFolder, [=] { return Ticked; },
-                                 [this, DesktopFound](std::string& D) {
-                                     ++DesktopLookups;
-                                     if (DesktopFound) D = Root + "\\desktop";
-                                     return DesktopFound;
-                                 });
-    }
-    std::string Programs() const { return Root + "\\programs"; }
-    std::string Group() const { return Programs() + "\\doduza"; }
-    std::string Desktop() const { return Root + "\\desktop"; }
-
     TShellLink Shell;
     std::string Root;
-    int DesktopLookups = 0;
 };
 
 TEST(ShortcutWorkingFolder, RuleTable)
@@ -175,7 +158,9 @@ TEST_F(ShellLinkTest, FieldsReadBackThroughTheShell)
 TEST_F(ShellLinkTest, LinkPathMustFitTheConversionBuffer)
 {
     const std::string folder = Root + "\\" + std::string(100, 'a');
-    const std::string jpFolder = Root + "\\" + [] { std::string s; for (int i = 0; i < 60; ++i) s += "\x95\x5C"; return s; }();
+    std::string hyou60;
+    for (int i = 0; i < 60; ++i) hyou60 += Hyou;
+    const std::string jpFolder = Root + "\\" + hyou60;
     ASSERT_TRUE(ForceDirectories(folder) && ForceDirectories(jpFolder));
     const auto ofLength = [&](std::size_t Units) { // ASCII: one unit per byte
         return folder + "\\" + std::string(Units - folder.size() - 5, 'b') + ".lnk";
@@ -188,7 +173,7 @@ TEST_F(ShellLinkTest, LinkPathMustFitTheConversionBuffer)
         {ofLength(259), S_OK},                        // with its zero: exactly 260 units
         {ofLength(260), tooLong},
         {ofLength(400), tooLong},
-        {jpFolder + "\\" + jpFolder.substr(Root.size() + 1) + ".lnk", S_OK}, // over 260 bytes, under 260 units
+        {jpFolder + "\\" + hyou60 + ".lnk", S_OK}, // over 260 bytes, under 260 units
         {Root + "\\cut" + std::string(1, '\0') + "off.lnk", E_INVALIDARG},
     };
     for (const auto& c : cases) {
@@ -240,90 +225,82 @@ TEST(ShellLinkSpecialFolders, RealLookups)
 
 // --- the installer's set ---------------------------------------------------------------------
 
-const std::string Start = "\x8B\x4E\x93\xAE";                                  // "起動"
-const std::string Uninstall = "\x83\x41\x83\x93\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B"; // "アンインストール"
+const std::string Start = "\x8B\x4E\x93\xAE"; // "起動"
+// "アンインストール"
+const std::string Uninstall = "\x83\x41\x83\x93\x83\x43\x83\x93\x83\x58\x83\x67\x81\x5B\x83\x8B";
 
-// Every link of the group points to Folder's programs as the table of names says.
-void ExpectGroup(const std::string& Group, const std::string& Folder)
+void ExpectLink(const std::string& LinkPath, const std::string& Folder, const std::string& Program)
 {
-    const std::pair<std::string, std::string> expected[] = {
+    const TLinkFields f = ReadLink(LinkPath);
+    EXPECT_EQ(f.Load, S_OK) << LinkPath;
+    EXPECT_EQ(f.Target, Folder + "\\" + Program) << LinkPath;
+    EXPECT_EQ(f.Icon, Folder + "\\" + Program) << LinkPath;
+    EXPECT_EQ(f.IconIndex, 0) << LinkPath;
+    EXPECT_EQ(f.WorkingFolder, Folder) << LinkPath;
+    EXPECT_EQ(f.Description, Product) << LinkPath;
+}
+
+TEST_F(ShellLinkTest, ShortcutSet)
+{
+    enum TBlocker { None, FileAsGroup, FolderAsFirstLink };
+    const std::string folder = "c:\\Program Files\\Ruviva\\" + So + Hyou;
+    const std::pair<std::string, std::string> group[] = {
         {Product + ".lnk", "vodidavorad.exe"},
         {Product + Start + ".lnk", "update.exe"},
         {Product + Uninstall + ".lnk", "uninst.exe"},
     };
-    std::vector<std::string> names;
-    for (const auto& [name, program] : expected) {
-        names.push_back(name);
-        const TLinkFields f = ReadLink(Group + "\\" + name);
-        EXPECT_EQ(f.Load, S_OK) << name;
-        EXPECT_EQ(f.Target, Folder + "\\" + program) << name;
-        EXPECT_EQ(f.Icon, Folder + "\\" + program) << name;
-        EXPECT_EQ(f.IconIndex, 0) << name;
-        EXPECT_EQ(f.WorkingFolder, Folder) << name;
-        EXPECT_EQ(f.Description, Product) << name;
+    const struct {
+        bool Ticked, DesktopFound;
+        TBlocker Blocker;
+        bool FirstCreated;
+        int Lookups, DesktopLinks, FirstGroupLink; // group links from this index on are made
+    } cases[] = {
+        {false, true, None, true, 0, 0, 0},
+        {true, true, None, true, 1, 1, 0},
+        {true, false, None, true, 1, 0, 0},
+        {true, true, FileAsGroup, false, 0, 0, 3},
+        {true, true, FolderAsFirstLink, false, 0, 0, 1}, // 2 and 3 are still made
+    };
+    for (std::size_t row = 0; row < std::size(cases); ++row) {
+        const auto& c = cases[row];
+        SCOPED_TRACE(row);
+        const std::string programs = Root + "\\" + std::to_string(row), desktop = programs + "\\desktop";
+        const std::string groupFolder = programs + "\\doduza";
+        ASSERT_TRUE(ForceDirectories(desktop));
+        if (c.Blocker == FileAsGroup) {
+            CloseHandle(CreateFileA(groupFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+        } else if (c.Blocker == FolderAsFirstLink) {
+            ASSERT_TRUE(ForceDirectories(groupFolder + "\\" + group[0].first));
+        }
+        int lookups = 0;
+        std::vector<std::string> lastLinkWhenBoxRead; // the box is read once the group is made
+        const auto run = [&](const std::string& F) {
+            return CreateShortcutSet(
+                Shell, programs, F,
+                [&] {
+                    lastLinkWhenBoxRead.push_back(ReadLink(groupFolder + "\\" + group[2].first).Target);
+                    return c.Ticked;
+                },
+                [&](std::string& D) { ++lookups; if (c.DesktopFound) D = desktop; return c.DesktopFound; });
+        };
+        if (c.FirstCreated) { // an earlier install: its links are replaced, its group reused
+            ASSERT_EQ(run("d:\\old"), S_OK);
+            lookups = 0;
+            lastLinkWhenBoxRead.clear();
+        }
+        const HRESULT first = run(folder);
+        EXPECT_EQ(first >= 0, c.FirstCreated) << std::hex << first;
+        if (c.FirstCreated) {
+            EXPECT_EQ(lastLinkWhenBoxRead, std::vector<std::string>{folder + "\\uninst.exe"});
+            EXPECT_EQ(LinkCount(groupFolder), 3u);
+        }
+        for (std::size_t i = static_cast<std::size_t>(c.FirstGroupLink); i < std::size(group); ++i) {
+            ExpectLink(groupFolder + "\\" + group[i].first, folder, group[i].second);
+        }
+        EXPECT_EQ(lookups, c.Lookups);
+        EXPECT_EQ(LinkCount(desktop), static_cast<std::size_t>(c.DesktopLinks));
+        if (c.DesktopLinks > 0) ExpectLink(desktop + "\\" + Product + ".lnk", folder, "update.exe");
     }
-    std::sort(names.begin(), names.end());
-    EXPECT_EQ(LinkFilesIn(Group), names);
-}
-
-TEST_F(ShellLinkTest, SetWithBoxUntickedIsThreeLinksInTheGroup)
-{
-    const std::string folder = "c:\\Program Files\\Ruviva\\" + So + Hyou;
-    EXPECT_EQ(MakeSet(folder, false), S_OK);
-    ExpectGroup(Group(), folder);
-    EXPECT_EQ(DesktopLookups, 0);
-    EXPECT_TRUE(LinkFilesIn(Desktop()).empty());
-}
-
-TEST_F(ShellLinkTest, SecondInstallReplacesLinksAndReusesTheGroup)
-{
-    EXPECT_EQ(MakeSet("c:\\first", true), S_OK);
-    EXPECT_EQ(MakeSet("d:\\second", true), S_OK);
-    ExpectGroup(Group(), "d:\\second");
-    ASSERT_EQ(LinkFilesIn(Desktop()), std::vector<std::string>{Product + ".lnk"});
-    EXPECT_EQ(ReadLink(Desktop() + "\\" + Product + ".lnk").Target, "d:\\second\\update.exe");
-    EXPECT_EQ(DesktopLookups, 2);
-}
-
-TEST_F(ShellLinkTest, DesktopBoxIsReadAfterTheGroupLinks)
-{
-    std::vector<std::size_t> linksWhenAsked; // asked once, when the group is complete
-    const HRESULT first = CreateShortcutSet(
-        Shell, Programs(), "c:\\f",
-        [&] { linksWhenAsked.push_back(LinkFilesIn(Group()).size()); return true; },
-        [&](std::string& D) { D = Desktop(); return true; });
-    EXPECT_EQ(first, S_OK);
-    EXPECT_EQ(linksWhenAsked, std::vector<std::size_t>{3});
-    EXPECT_EQ(LinkFilesIn(Desktop()).size(), 1u);
-}
-
-TEST_F(ShellLinkTest, DesktopNotFoundSkipsOnlyTheDesktopLink)
-{
-    EXPECT_EQ(MakeSet("c:\\f", true, false), S_OK);
-    EXPECT_EQ(DesktopLookups, 1);
-    EXPECT_EQ(LinkFilesIn(Group()).size(), 3u);
-}
-
-TEST_F(ShellLinkTest, FileInPlaceOfTheGroupFailsEveryLink)
-{
-    const HANDLE blocker = CreateFileA(Group().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(blocker, INVALID_HANDLE_VALUE);
-    CloseHandle(blocker);
-    EXPECT_LT(MakeSet("c:\\f", true), 0);
-    EXPECT_EQ(DesktopLookups, 0);
-    EXPECT_TRUE(FileExists(Group()));
-    EXPECT_TRUE(LinkFilesIn(Desktop()).empty());
-}
-
-TEST_F(ShellLinkTest, FirstLinkFailingStillMakesTheOthersButNoDesktopLink)
-{
-    // A folder where shortcut 1's file would go: only that save fails.
-    ASSERT_TRUE(ForceDirectories(Group() + "\\" + Product + ".lnk"));
-    EXPECT_LT(MakeSet("c:\\f", true), 0);
-    EXPECT_EQ(ReadLink(Group() + "\\" + Product + Start + ".lnk").Target, "c:\\f\\update.exe");
-    EXPECT_EQ(ReadLink(Group() + "\\" + Product + Uninstall + ".lnk").Target, "c:\\f\\uninst.exe");
-    EXPECT_EQ(DesktopLookups, 0);
-    EXPECT_TRUE(LinkFilesIn(Desktop()).empty());
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "Mailconvert.h"
-#include "NMUUE.h"
+#include "uu_transform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -30,17 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     const std::string prefix = "=?iso-2022-jp?B?";
     if (word.compare(0, prefix.size(), prefix) != 0 || word.compare(word.size() - 2, 2, "?=") != 0) std::abort();
     const std::string body = word.substr(prefix.size(), word.size() - prefix.size() - 2) + "\r\n";
-    TMemoryStream source;
-    TMemoryStream target;
-    source.WriteBuffer(body.data(), static_cast<int32_t>(body.size()));
-    source.SetPosition(0);
-    TNMUUProcessor uu(nullptr);
-    uu.SourceStream = &source;
-    uu.TargetStream = &target;
-    uu.Decode();
     // The processor's reader takes a long line in blocks of 200 characters, whole groups each.
-    if (std::string(reinterpret_cast<const char*>(target.Memory()), static_cast<size_t>(target.Size())) != jis) {
-        std::abort();
-    }
+    if (UUTransform(uuMime, false, body.data(), body.size()) != jis) std::abort();
     return 0;
 }

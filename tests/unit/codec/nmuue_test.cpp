@@ -54,25 +54,18 @@ protected:
     }
 };
 
-TEST_F(Processor, TablesAreTheTwoAlphabetsAndTheirInverse)
+// The encoding alphabets are checked whole by the comparisons with Python; the decoding table
+// also has entries for the characters that are no digit.
+TEST_F(Processor, DecodingTableIsTheInverseOfTheAlphabet)
 {
-    EXPECT_EQ(UU->Method(), uuMime);
-    EXPECT_EQ(std::string(MimeTable.begin(), MimeTable.end()),
-              "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/");
-    EXPECT_EQ(UUTABLE[0], '`');
-    for (int v = 1; v < 64; ++v) EXPECT_EQ(UUTABLE[static_cast<std::size_t>(v)], static_cast<char>(v + 0x20));
     for (int c = 0x2B; c <= 0x7A; ++c) {
-        const uint8_t value = base64Table[static_cast<std::size_t>(c - 0x2B)];
         const auto* at = std::find(MimeTable.begin(), MimeTable.end(), static_cast<char>(c));
-        const uint8_t expect = at != MimeTable.end() ? static_cast<uint8_t>(at - MimeTable.begin()) : c == '=' ? 64 : 127;
-        EXPECT_EQ(value, expect) << static_cast<char>(c);
+        const int expect = at != MimeTable.end() ? static_cast<int>(at - MimeTable.begin()) : c == '=' ? 64 : 127;
+        EXPECT_EQ(base64Table[static_cast<std::size_t>(c - 0x2B)], expect) << static_cast<char>(c);
     }
     for (char c : {'`', ' ', 'A', '_'}) {
         EXPECT_EQ(TNMUUProcessor::UuDEC(c), c == '`' || c == ' ' ? 0 : c - 0x20) << c;
     }
-    UU->SetMethod(uuCode);
-    UU->SetEncodeTable();
-    EXPECT_EQ(UU->EncodeTable(), UUTABLE);
 }
 
 TEST_F(Processor, EncodeMatchesPythonLineByLine)
@@ -105,23 +98,10 @@ TEST_F(Processor, ShortenedUULinesDecodeAsPythonDoes)
 
 TEST_F(Processor, EncodeWorkedExamples)
 {
-    struct Case {
-        UUMethods Method;
-        std::string Input;
-        std::string Output;
-    } const cases[] = {
-        {uuMime, "Cat", "Q2F0\r\n"},
-        {uuCode, "Cat", "#0V%T\r\n`\r\n"},
-        {uuMime, "A", "QQ==\r\n"},
-        {uuCode, "A", "!00\r\n`\r\n"},
-        {uuMime, "", ""},
-        {uuCode, "", "`\r\n"},
-        {uuMime, std::string(46, '\0'), std::string(60, 'A') + "\r\nAA==\r\n"},
-        {uuCode, std::string(45, '\0'), "M" + std::string(60, '`') + "\r\n`\r\n"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(Run(c.Method, c.Input, true), c.Output) << c.Method << " " << c.Input.size();
-    }
+    EXPECT_EQ(UU->Method(), uuMime);
+    EXPECT_EQ(Run(uuMime, "Cat", true), "Q2F0\r\n");
+    EXPECT_EQ(Run(uuCode, "Cat", true), "#0V%T\r\n`\r\n");
+    EXPECT_EQ(Run(uuCode, "", true), "`\r\n");
 }
 
 TEST_F(Processor, DecodeCases)

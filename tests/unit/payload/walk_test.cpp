@@ -1,0 +1,328 @@
+// The installer's walk and decoder: hand-made streams for the format's corners, the walk's
+// stopping rules and failures, and random streams against the byte-at-a-time model.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "FileCtrl.h"
+#include "PayloadTestUtil.h"
+
+using namespace payload_test;
+
+namespace {
+
+std::string Join(const std::vector<std::string>& Lines)
+{
+    std::string s;
+    for (const auto& l : Lines) s += l + "\n";
+    return s;
+}
+
+struct Walk {
+    TempDir Dir;
+    std::string Archive = Dir / "work.tmp";
+    std::string Dest = Dir / "dest";
+    Recorder Progress;
+    TArchiveExtractor Extractor;
+    int Count = -1;
+
+    int Run(const Bytes& ArchiveBytes)
+    {
+        WriteFile(Archive, ArchiveBytes);
+        Count = Extractor.ExtractArchive(Archive, Dest, Progress);
+        return Count;
+    }
+    std::string Out(std::string_view Name) const { return EntryOutputPath(Dest, Name); }
+    Bytes Read(std::string_view Name) const { return ReadFile(Out(Name)); }
+};
+
+// One entry of Size bytes from Stream; what the file holds afterwards, and that the next entry
+// (a literal "Z") is read right after the stream.
+struct StreamCase {
+    const char* What;
+    Bytes Stream;
+    uint32_t Size;
+    Bytes Expected;
+};
+
+TEST(Decoder, StreamsOfTheFormat)
+{
+    const StreamCase cases[] = {
+        {"worked example: five literals, a copy from the zero fill, two literals",
+         B({0xDF, 0x4D, 0x5A, 0x50, 0x00, 0x02, 0xEB, 0xF0, 0x04, 0x00}), 10,
+         B({0x4D, 0x5A, 0x50, 0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00})},
+        {"copy at r-1 of length 18 repeats the last byte", B({0x01, 'A', 0xEE, 0xFF}), 19, Bytes(19, 'A')},
+        {"copy running into its own output repeats a pair", B({0x03, 'A', 'B', 0xEE, 0xF3}), 8, B("ABABABAB")},
+        {"absolute position, not a distance: position 4079 is the second byte", B({0x07, 'x', 'y', 'z', 0xEF, 0xF0}), 6,
+         B("xyzyzy")},
+        {"copy longer than the bytes still due stops at the size", B({0x03, 'A', 'B', 0xEE, 0xFF}), 5, B("ABABA")},
+        {"copy from the start of the zero fill", B({0x00, 0x00, 0x02}), 5, Bytes(5, 0)},
+        {"last flag byte with bits left over", B({0xFF, 'a', 'b', 'c'}), 3, B("abc")},
+        {"second group's flag byte read before the ninth item",
+         B({0xFF, '1', '2', '3', '4', '5', '6', '7', '8', 0x01, '9'}), 9, B("123456789")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        Walk w;
+        const Bytes next = B({0x01, 'Z'});
+        EXPECT_EQ(w.Run(ArchiveBuilder().Entry("a.bin", c.Size, c.Stream).Entry("b.bin", 1, next).Get()), 2);
+        EXPECT_EQ(w.Read("a.bin"), c.Expected);
+        EXPECT_EQ(w.Read("b.bin"), B("Z"));
+    }
+}
+
+TEST(Decoder, RingEndCarriesOverWhileTheRestIsZeroedForEachEntry)
+{
+    // The first entry writes 20 bytes: ring 4078..4095 get "abcdefghijklmnopqr", ring 0..1 "st".
+    const Bytes first = B({0xFF, 'a', 'b', 'c', 'd', 'e', 'f', 'g', 'h', 0xFF, 'i', 'j', 'k', 'l', 'm', 'n', 'o', 'p',
+                           0x0F, 'q', 'r', 's', 't'});
+    // The second copies 18 bytes from 4078 (carried over) and 3 from 0 (zeroed again).
+    const Bytes second = B({0x00, 0xEE, 0xFF, 0x00, 0x00});
+    Walk w;
+    EXPECT_EQ(w.Run(ArchiveBuilder().Entry("1", 20, first).Entry("2", 21, second).Get()), 2);
+    EXPECT_EQ(w.Read("1"), B("abcdefghijklmnopqrst"));
+    Bytes expected = B("abcdefghijklmnopqr");
+    expected.insert(expected.end(), 3, 0);
+    EXPECT_EQ(w.Read("2"), expected);
+    // The ring itself outlives the walk: its end holds what the second entry left there.
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(w.Extractor.Ring()) + 4078 + 18 - 3, 3), "pqr");
+}
+
+TEST(Decoder, RandomStreamsMatchTheModel)
+{
+    // Sizes cross the decoder's input and output buffer boundaries; streams mix literals and
+    // copies of every kind, and the ring carries over between the entries.
+    std::mt19937 rng(20240611);
+    const uint32_t sizes[] = {1, 2, 17, 18, 19, 143, 144, 145, 4096, 4097, 70000, 300000, 600001};
+    for (const unsigned literalPercent : {90u, 50u, 10u}) {
+        ArchiveBuilder archive;
+        ModelDecoder model;
+        std::vector<Bytes> expected;
+        int index = 0;
+        for (const uint32_t size : sizes) {
+            const Bytes stream = GenerateStream(rng, size, literalPercent);
+            std::size_t pos = 0;
+            expected.push_back(model.Decode(stream, pos, size));
+            ASSERT_EQ(pos, stream.size());
+            archive.Entry("e" + std::to_string(index++), size, stream);
+        }
+        Walk w;
+        ASSERT_EQ(w.Run(archive.Get()), static_cast<int>(std::size(sizes)));
+        for (std::size_t i = 0; i < expected.size(); ++i) {
+            ASSERT_EQ(w.Read("e" + std::to_string(i)), expected[i]) << "entry " << i << ", literals " << literalPercent;
+        }
+    }
+}
+
+TEST(Walk, ReportsEachStepAndWritesSubfolders)
+{
+    Walk w;
+    const Bytes archive = ArchiveBuilder()
+                              .Entry("UnInst.exe", 2, B({0x03, 'M', 'Z'}))
+                              .Entry("doc\\a.txt", 3, B({0x07, 'a', 'b', 'c'}))
+                              .Get();
+    ASSERT_EQ(w.Run(archive), 2);
+    const std::string size = std::to_string(archive.size());
+    EXPECT_EQ(Join(w.Progress.Log), Join({"S " + size, "W " + w.Out("UnInst.exe"), "C 18/" + size,
+                                          "W " + w.Out("doc\\a.txt"), "C " + size + "/" + size, "F"}));
+    EXPECT_TRUE(DirectoryExists(w.Dest + PathDelimiters[0] + "doc"));
+    EXPECT_EQ(w.Read("doc\\a.txt"), B("abc"));
+}
+
+TEST(Walk, ADoubleByteNameWhoseTrailByteIsABackslash)
+{
+    // "表.txt": 0x95 0x5C is one character, not a folder "\x95" and a file ".txt".
+    const std::string name = "\x95\x5C.txt";
+    Walk w;
+    ASSERT_EQ(w.Run(ArchiveBuilder().Entry(name, 1, B({0x01, 'x'})).Get()), 1);
+    EXPECT_TRUE(FileExists(w.Out(name)));
+    EXPECT_EQ(w.Read(name), B("x"));
+    EXPECT_FALSE(DirectoryExists(w.Dest + PathDelimiters[0] + "\x95"));
+}
+
+TEST(Walk, StoppingRules)
+{
+    const Bytes one = B({0x01, '1'});
+    struct Case {
+        const char* What;
+        Bytes Archive;
+        int Count;
+        std::vector<std::string> Present; // files that exist afterwards, with their content
+        std::vector<std::string> Absent;
+        std::vector<std::string> Empty;
+    };
+    const Case cases[] = {
+        {"an empty archive", {}, 0, {}, {"a"}, {}},
+        {"end of file after the last entry", ArchiveBuilder().Entry("a", 1, one).Entry("b", 1, one).Get(), 2, {"a", "b"},
+         {}, {}},
+        {"a name length of 0", ArchiveBuilder().Entry("a", 1, one).Header("", 1).Raw(one).Entry("b", 1, one).Get(), 1,
+         {"a"}, {"b"}, {}},
+        {"a first name byte of 0", ArchiveBuilder().Entry("a", 1, one).Entry(std::string("\0bc", 3), 1, one).Entry("b", 1, one).Get(),
+         1, {"a"}, {"b", "bc"}, {}},
+        {"a size of 0 leaves that file empty", ArchiveBuilder().Entry("a", 1, one).Header("z", 0).Entry("b", 1, one).Get(), 1,
+         {"a"}, {"b"}, {"z"}},
+        {"a header cut inside the size", ArchiveBuilder().Entry("a", 1, one).Raw(B({1, 'z', 5, 0})).Get(), 1, {"a"}, {}, {"z"}},
+        {"a name cut at its first zero byte", ArchiveBuilder().Entry(std::string("ab\0cd", 5), 1, one).Get(), 1, {"ab"},
+         {"cd"}, {}},
+        {"a truncated stream is counted", ArchiveBuilder().Entry("a", 1, one).Entry("b", 100, B({0xFF, 'x', 'y'})).Get(), 2,
+         {"a"}, {}, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.What);
+        Walk w;
+        EXPECT_EQ(w.Run(c.Archive), c.Count);
+        EXPECT_EQ(w.Progress.Log.front(), "S " + std::to_string(c.Archive.size()));
+        EXPECT_EQ(w.Progress.Log.back(), "F");
+        EXPECT_TRUE(w.Progress.Errors.empty());
+        for (const auto& name : c.Present) EXPECT_EQ(w.Read(name), B("1")) << name;
+        for (const auto& name : c.Absent) EXPECT_FALSE(FileExists(w.Out(name))) << name;
+        for (const auto& name : c.Empty) {
+            EXPECT_TRUE(FileExists(w.Out(name))) << name;
+            EXPECT_TRUE(w.Read(name).empty()) << name;
+        }
+    }
+}
+
+TEST(Walk, TruncatedEntryKeepsWhatWasDecodedAndSaysSo)
+{
+    // The worked example's real header: 453,632 bytes announced, ten decodable.
+    Walk w;
+    const Bytes archive = ArchiveBuilder()
+                              .Entry("UnInst.exe", 0x0006EC00, B({0xDF, 0x4D, 0x5A, 0x50, 0x00, 0x02, 0xEB, 0xF0, 0x04, 0x00}))
+                              .Get();
+    EXPECT_EQ(w.Run(archive), 1);
+    EXPECT_EQ(w.Read("UnInst.exe"), B({0x4D, 0x5A, 0x50, 0x00, 0x02, 0x00, 0x00, 0x00, 0x04, 0x00}));
+    EXPECT_TRUE(w.Progress.Has("T " + w.Out("UnInst.exe") + " 10/453632"));
+}
+
+TEST(Walk, ArchiveThatCannotBeOpenedFailsSilently)
+{
+    Walk w;
+    EXPECT_EQ(w.Extractor.ExtractArchive(w.Dir / "missing.tmp", w.Dest, w.Progress), 0);
+    EXPECT_TRUE(w.Progress.Log.empty());
+}
+
+TEST(Walk, HugeSizeFieldEndsAtTheEndOfTheStream)
+{
+    // 4 GB announced over a stream of copies: the output is what the stream yields, no more.
+    std::mt19937 rng(7);
+    const Bytes stream = GenerateStream(rng, 50000, 5);
+    Walk w;
+    EXPECT_EQ(w.Run(ArchiveBuilder().Entry("big", 0xFFFFFFFF, stream).Get()), 1);
+    ModelDecoder model;
+    std::size_t pos = 0;
+    const Bytes expected = model.Decode(stream, pos, 0xFFFFFFFF);
+    EXPECT_EQ(w.Read("big"), expected);
+    EXPECT_LE(expected.size(), 9 * stream.size());
+}
+
+// Everything under Root, relative, sorted.
+std::vector<std::string> Tree(const std::filesystem::path& Root)
+{
+    std::vector<std::string> all;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(Root)) {
+        all.push_back(std::filesystem::relative(e.path(), Root).generic_string());
+    }
+    std::sort(all.begin(), all.end());
+    return all;
+}
+
+TEST(Walk, NamesLeavingTheDestinationStopTheWalk)
+{
+    const char* const names[] = {"..\\x",     "../x",      "a\\..\\..\\x", "a/../../x", "\\x",  "/x",   "\\\\srv\\x",
+                                 "c:x",       "C:\\x",     "..",           ".",         "... ", ". .\\x", "a\\",  "a\\\\b",
+                                 "x.txt:ads", "a\x81",     "\x81/..\\..\\x"};
+    for (const char* name : names) {
+        SCOPED_TRACE(name);
+        EXPECT_FALSE(IsSafeEntryName(name));
+        Walk w;
+        const Bytes one = B({0x01, '1'});
+        EXPECT_EQ(w.Run(ArchiveBuilder().Entry("first", 1, one).Entry(name, 1, one).Entry("last", 1, one).Get()), 0);
+        ASSERT_EQ(w.Progress.Errors.size(), 1u);
+        EXPECT_EQ(w.Progress.Errors[0], std::string(SUnsafeEntryName) + "\n" + name);
+        EXPECT_EQ(w.Progress.Log.back(), "F");
+        EXPECT_EQ(Tree(w.Dir.Path()), (std::vector<std::string>{"dest", "dest/first", "work.tmp"}));
+    }
+    for (const char* name : {"a.txt", "doc\\a.txt", "doc/a.txt", "a..b", ".profile", "\x95\x5C.txt", "a b"}) {
+        EXPECT_TRUE(IsSafeEntryName(name)) << name;
+    }
+}
+
+TEST(Walk, OutputFileThatCannotBeCreatedStopsTheWalk)
+{
+    // A folder of the file's name stands where the file should go.
+    Walk w;
+    std::filesystem::create_directories(w.Out("second"));
+    const Bytes one = B({0x01, '1'});
+    EXPECT_EQ(w.Run(ArchiveBuilder().Entry("first", 1, one).Entry("second", 1, one).Entry("third", 1, one).Get()), 0);
+    EXPECT_EQ(w.Progress.Errors, std::vector<std::string>{std::string(SCannotCreateFile) + "\n" + w.Out("second")});
+    EXPECT_EQ(w.Progress.Log.back(), "F");
+    EXPECT_EQ(w.Read("first"), B("1"));
+    EXPECT_FALSE(FileExists(w.Out("third")));
+}
+
+TEST(Walk, FolderThatCannotBeCreatedLeavesTheWindowShown)
+{
+    // A file named "doc" stands where the folder should go.
+    Walk w;
+    std::filesystem::create_directories(w.Dest);
+    WriteFile(w.Out("doc"), B("x"));
+    const Bytes one = B({0x01, '1'});
+    EXPECT_EQ(w.Run(ArchiveBuilder().Entry("first", 1, one).Entry("doc\\a", 1, one).Get()), 0);
+    EXPECT_EQ(w.Progress.Errors, std::vector<std::string>{SCannotCreateFolder});
+    EXPECT_FALSE(w.Progress.Has("F"));
+    EXPECT_EQ(w.Read("first"), B("1"));
+}
+
+#if !defined(_WIN32)
+TEST(Walk, WriteFailureIsAFailure)
+{
+    // /dev/full opens for writing and refuses every write, like a full disk.
+    TempDir dir;
+    const std::string archive = dir / "work.tmp";
+    std::mt19937 rng(3);
+    WriteFile(archive, ArchiveBuilder().Entry("full", 300000, GenerateStream(rng, 300000, 50)).Get());
+    Recorder progress;
+    TArchiveExtractor extractor;
+    EXPECT_EQ(extractor.ExtractArchive(archive, "/dev", progress), 0);
+    EXPECT_EQ(progress.Errors, std::vector<std::string>{std::string(SCannotWriteFile) + "\n/dev/full"});
+}
+#endif
+
+TEST(Walk, ListingSeesWhatTheWalkWrites)
+{
+    TempDir dir;
+    const std::string archive = dir / "a.smz";
+    const Bytes ex = B({0xDF, 0x4D, 0x5A, 0x50, 0x00, 0x02, 0xEB, 0xF0, 0x04, 0x00});
+    TArchiveExtractor extractor;
+    TArchiveListing listing;
+
+    // A size of 0 ends the walk: what follows is never read.
+    WriteFile(archive, ArchiveBuilder().Entry("a", 10, ex).Header("z", 0).Entry("c", 1, B({1, 'c'})).Get());
+    ASSERT_TRUE(extractor.ListArchive(archive, listing));
+    ASSERT_EQ(listing.Entries.size(), 1u);
+    EXPECT_EQ(listing.Entries[0].Name, "a");
+    EXPECT_EQ(listing.Entries[0].Offset, 0u);
+    EXPECT_EQ(listing.Entries[0].StreamBytes, 10u);
+    EXPECT_EQ(listing.Entries[0].Decoded, 10u);
+    EXPECT_EQ(listing.EndOffset, 22u);
+    EXPECT_EQ(listing.ArchiveSize, std::filesystem::file_size(archive));
+
+    // A truncated last entry.
+    WriteFile(archive, ArchiveBuilder().Entry("a", 10, ex).Entry("b", 40, ex).Get());
+    ASSERT_TRUE(extractor.ListArchive(archive, listing));
+    ASSERT_EQ(listing.Entries.size(), 2u);
+    EXPECT_EQ(listing.Entries[1].Offset, 16u);
+    EXPECT_EQ(listing.Entries[1].Decoded, 10u);
+    EXPECT_EQ(listing.EndOffset, listing.ArchiveSize);
+
+    WriteFile(archive, ArchiveBuilder().Entry("a", 10, ex).Entry("..\\b", 10, ex).Get());
+    ASSERT_TRUE(extractor.ListArchive(archive, listing));
+    EXPECT_EQ(listing.Entries.size(), 1u);
+    EXPECT_TRUE(listing.HasUnsafeName);
+    EXPECT_EQ(listing.UnsafeName, "..\\b");
+
+    EXPECT_FALSE(extractor.ListArchive(dir / "missing", listing));
+}
+
+} // namespace

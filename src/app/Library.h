@@ -1,0 +1,17 @@
+// The small text helper shared by the setup and registration windows.
+#pragma once
+
+#include <string>
+
+#include "Classes.h"
+
+class TLibrary : public TObject {
+public:
+    // Replaces the first byte-exact occurrence of Target in Text (case-sensitive, double-byte
+    // characters not considered) by Replacement and returns true; false, with Text unchanged,
+    // when Target does not occur. An empty Target or Text never matches.
+    bool ReplaceFirst(std::string& Text, const std::string& Target, const std::string& Replacement);
+};
+
+// Created by the setup window's creation handler, deleted by its close handler.
+extern TLibrary* Library;

@@ -1,0 +1,22 @@
+// The entry of Setup.exe. Command-line arguments are ignored; the exit code is 0.
+#include "Win.h"
+
+#include "Compress.h"
+#include "Dlsetup.h"
+#include "Forms.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    try {
+        Application->Initialize();
+        Application->SetTitle(SApplicationTitle);
+        Application->CreateForm(SetupForm); // the first form: the main window
+        // The registration window is created here, hidden, once it exists.
+        Application->CreateForm(CompressForm);
+        Application->Run();
+    } catch (const std::exception& e) {
+        Application->ShowException(e);
+    }
+    Application->DestroyComponents();
+    return 0;
+}

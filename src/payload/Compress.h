@@ -1,0 +1,34 @@
+// The progress window: shows the walk of the payload archive (Archive.h) while it decodes every
+// entry into the install folder.
+#pragma once
+
+#include <string>
+
+#include "Archive.h"
+#include "Forms.h"
+
+class TCompressForm : public TForm, public TExtractProgress {
+public:
+    explicit TCompressForm(TComponent* AOwner);
+
+    TProgressBar* FileBar; // never shown or moved
+    TProgressBar* AllBar;  // bytes of the archive consumed
+    TLabel* Label1;        // the output path being written
+    TLabel* Label2;
+
+    // Writes every entry of the archive at ArchivePath under DestFolder, showing this window
+    // while it walks; returns the number of files written, below 1 on failure (after any message
+    // of its own).
+    int ExtractArchive(std::string ArchivePath, std::string DestFolder);
+
+    void Starting(uint64_t ArchiveSize) override;
+    void Writing(const std::string& Path) override;
+    void Consumed(uint64_t ConsumedBytes, uint64_t ArchiveSize) override;
+    void Finished() override;
+    void ShowError(const std::string& Message) override;
+
+private:
+    TArchiveExtractor FExtractor; // holds the ring buffer for the window's lifetime
+};
+
+extern TCompressForm* CompressForm;

@@ -1,6 +1,7 @@
 #include "NMS_Stream.h"
 
 #include <algorithm>
+#include <cstring>
 #include <limits>
 #include <string>
 
@@ -92,6 +93,12 @@ int32_t TS_BufferStream::Read(void* Dest, int32_t Count)
 
 int32_t TS_BufferStream::Write(const void* Src, int32_t Count)
 {
+    // The common case of an encoder's small writes: the bytes fit without filling the buffer.
+    if (Mode == bsWrite && Count > 0 && Count < Limit - Cursor) {
+        std::memcpy(Cursor, Src, static_cast<std::size_t>(Count));
+        HugeInc(Cursor, Count);
+        return Count;
+    }
     if (Mode != bsWrite) {
         if (Mode == bsRead) {
             // Drops the read-ahead: the wrapped stream goes back to where the reader stands.

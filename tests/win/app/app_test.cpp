@@ -1,0 +1,410 @@
+// The setup window in process, under Wine: creation, the folder box, the chooser, and the install
+// sequence through the message-box seam, with this executable standing in for Setup.exe (its
+// payload resource is a two-file archive: "a.txt" and "doc\b.txt").
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <fstream>
+#include <functional>
+#include <iterator>
+
+#include "Compress.h"
+#include "Dlsetup.h"
+#include "FileCtrl.h"
+#include "Library.h"
+#include "Registry.h"
+#include "SysUtils.h"
+
+namespace {
+
+struct TBox {
+    std::string Text;
+    std::string Caption;
+    UINT Flags;
+};
+std::vector<TBox> Boxes;
+std::deque<int> Answers;
+std::function<void(const TBox&)> OnBox;
+
+int RecordBox(HWND, const std::string& Text, const std::string& Caption, UINT Flags)
+{
+    Boxes.push_back({Text, Caption, Flags});
+    if (OnBox) OnBox(Boxes.back());
+    if (Answers.empty()) return IDOK;
+    const int answer = Answers.front();
+    Answers.pop_front();
+    return answer;
+}
+
+std::vector<std::string> Texts()
+{
+    std::vector<std::string> texts;
+    for (const auto& box : Boxes) texts.push_back(box.Text);
+    return texts;
+}
+
+std::string ReadFile(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+const std::string Title = "doduza\x81\x40\x97\xCC\x8E\xFB\x8F\x91\x94\xAD\x8D\x73\x83\x5A\x83\x62\x83\x67\x83\x41\x83\x62\x83\x76";
+const std::string DefaultFolder = "c:\\Program Files\\Ruviva\\VodidavorAd";
+
+void DeleteProductKey()
+{
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.");
+}
+
+bool ProductValue(std::string& Value)
+{
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    if (!reg.OpenKey("\\Software\\Ruviva Co.,Ltd.\\rizud", false) || !reg.ValueExists("Path")) return false;
+    Value = reg.ReadString("Path");
+    return true;
+}
+
+// The start-up of the entry, without its message loop.
+class SetupWindow : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Boxes.clear();
+        Answers.clear();
+        OnBox = nullptr;
+        MessageBoxFunc = RecordBox;
+        Application->SetTitle(SApplicationTitle);
+        Application->CreateForm(SetupForm);
+        Application->CreateForm(CompressForm);
+        const auto formClose = SetupForm->OnClose;
+        SetupForm->OnClose = [this, formClose](TObject* Sender, TCloseAction& Action) {
+            ++Closes;
+            formClose(Sender, Action);
+        };
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        LARGE_INTEGER now; // Wine reuses process ids from run to run
+        QueryPerformanceCounter(&now);
+        Base = std::string(temp) + "setup_app_" + std::to_string(now.QuadPart);
+        DeleteProductKey();
+    }
+    void TearDown() override
+    {
+        delete CompressForm;
+        CompressForm = nullptr;
+        delete SetupForm;
+        SetupForm = nullptr;
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+        MessageBoxFunc = SystemMessageBox;
+        DeleteProductKey();
+    }
+    void Click(TButton* Button) { Button->Click(); } // as the user's click arrives: through the parent
+
+    std::string Base;
+    int Closes = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
+
+TEST(Library, ReplaceFirst)
+{
+    TLibrary library;
+    const struct {
+        std::string text, target, replacement, result;
+        bool replaced;
+    } cases[] = {
+        {"TITLE セットアッププログラム", "TITLE", "デスクトップdoduza", "デスクトップdoduza セットアッププログラム", true},
+        {"TITLE and TITLE", "TITLE", "x", "x and TITLE", true},
+        {"title", "TITLE", "x", "title", false},
+        {"no placeholder", "TITLE", "x", "no placeholder", false},
+        {"", "TITLE", "x", "", false},
+        {"abc", "", "x", "abc", false},
+        {"TITLE", "TITLE", "", "", true},
+        // Bytes, not characters: the target "\x5C" matches the trail byte of "ソ".
+        {"\x83\x5C", "\x5C", "/", "\x83/", true},
+    };
+    for (const auto& c : cases) {
+        std::string text = c.text;
+        EXPECT_EQ(library.ReplaceFirst(text, c.target, c.replacement), c.replaced) << c.text;
+        EXPECT_EQ(text, c.result) << c.text;
+    }
+}
+
+TEST(InstallFolder, ChooserAnswerOfTheBareParentGetsTheProductFolder)
+{
+    const struct {
+        const char* chosen;
+        const char* folder;
+    } cases[] = {
+        {"c:\\Program Files", "c:\\Program Files\\Ruviva\\VodidavorAd"},
+        {"C:\\PROGRAM FILES", "C:\\PROGRAM FILES\\Ruviva\\VodidavorAd"},
+        {"c:\\program files", "c:\\program files\\Ruviva\\VodidavorAd"},
+        {"c:\\Program Files\\Sub", "c:\\Program Files\\Sub"},
+        {"c:\\Program Files\\", "c:\\Program Files\\"},
+        {"d:\\Program Files", "d:\\Program Files"},
+        {"c:\\", "c:\\"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(InstallFolderFromChoice(c.chosen), c.folder) << c.chosen;
+    }
+}
+
+TEST_F(SetupWindow, CreationSubstitutesTheTitleAndEmptiesTheFolderBox)
+{
+    EXPECT_EQ(Application->MainForm(), SetupForm);
+    EXPECT_NE(Library, nullptr);
+    EXPECT_NE(ShellLink, nullptr);
+    EXPECT_EQ(SetupForm->Label1->Caption(), "\x83\x66\x83\x58\x83\x4E\x83\x67\x83\x62\x83\x76" "doduza "
+                                            "\x83\x5A\x83\x62\x83\x67\x83\x41\x83\x62\x83\x76\x83\x76\x83\x8D\x83\x4F\x83\x89\x83\x80");
+    EXPECT_EQ(SetupForm->Edit1->Text(), "");
+    char module[MAX_PATH];
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    EXPECT_EQ(SetupForm->ExeFolder() + ExtractFileName(module), module);
+    EXPECT_EQ(SetupForm->ExeFolder().back(), '\\');
+    EXPECT_EQ(SetupForm->Caption(), "デスクトップdoduzaSetup");
+    EXPECT_EQ(SetupForm->Width(), 465);
+    EXPECT_EQ(SetupForm->Height(), 229);
+    EXPECT_EQ(SetupForm->Image1->PictureWidth(), 38);
+    EXPECT_EQ(SetupForm->Image1->PictureHeight(), 37);
+    EXPECT_TRUE(SetupForm->CheckBox1->Checked());
+}
+
+TEST_F(SetupWindow, StartButtonHasTheFocusAndTabFollowsTheDesignOrder)
+{
+    SetupForm->OnShow = nullptr; // the folder box is not the point here
+    SetupForm->Show();
+    ASSERT_EQ(GetFocus(), SetupForm->SetupButton->Handle());
+    const HWND order[] = {SetupForm->Button1->Handle(), SetupForm->Button2->Handle(), SetupForm->Edit1->Handle(),
+                          SetupForm->CheckBox1->Handle(), SetupForm->SetupButton->Handle()};
+    HWND at = SetupForm->SetupButton->Handle();
+    for (HWND next : order) {
+        at = GetNextDlgTabItem(SetupForm->Handle(), at, FALSE);
+        EXPECT_EQ(at, next);
+    }
+}
+
+TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
+{
+    const struct {
+        bool keyExists;
+        DWORD type;
+        std::string data;
+        std::string shown;
+    } cases[] = {
+        {false, REG_SZ, "", DefaultFolder},
+        {true, REG_NONE, "", DefaultFolder}, // key without a value
+        {true, REG_SZ, std::string("\0", 1), DefaultFolder},
+        {true, REG_SZ, std::string("x:\\gone\\away\0", 13), "x:\\gone\\away"},
+        {true, REG_EXPAND_SZ, std::string("%ProgramFiles%\\ソ\0", 18), "%ProgramFiles%\\ソ"},
+    };
+    for (const auto& c : cases) {
+        DeleteProductKey();
+        if (c.keyExists) {
+            HKEY key = nullptr;
+            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                      nullptr, &key, nullptr),
+                      ERROR_SUCCESS);
+            if (c.type != REG_NONE) {
+                RegSetValueExA(key, "Path", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()), static_cast<DWORD>(c.data.size()));
+            }
+            RegCloseKey(key);
+        }
+        SetupForm->Edit1->SetText("");
+        SetupForm->FormShow(SetupForm);
+        EXPECT_EQ(SetupForm->Edit1->Text(), c.shown) << c.data;
+    }
+    std::string value;
+    DeleteProductKey();
+    SetupForm->Edit1->SetText("");
+    SetupForm->FormShow(SetupForm);
+    EXPECT_FALSE(ProductValue(value)); // showing writes nothing
+}
+
+TEST_F(SetupWindow, RecordOfTheWrongTypeIsAnError)
+{
+    HKEY key = nullptr;
+    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    const DWORD number = 1;
+    RegSetValueExA(key, "Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+    RegCloseKey(key);
+    try {
+        SetupForm->Show();
+        FAIL() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_EQ(e.Message(), "'Path' のデータ型が不正です");
+    }
+}
+
+TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
+{
+    SetupForm->Edit1->SetText(Base + "\\never");
+    Click(SetupForm->Button1);
+    EXPECT_EQ(Closes, 1);
+    EXPECT_FALSE(SetupForm->Visible());
+    EXPECT_EQ(Library, nullptr); // the close handler deleted the helpers
+    EXPECT_EQ(ShellLink, nullptr);
+    EXPECT_TRUE(Boxes.empty());
+    EXPECT_FALSE(DirectoryExists(Base + "\\never"));
+    std::string value;
+    EXPECT_FALSE(ProductValue(value));
+}
+
+// ---------------------------------------------------------------------------------------------
+// The install sequence
+
+TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
+{
+    const std::string folder = Base + "\\ソフト\\表";
+    SetupForm->Edit1->SetText(folder);
+    const std::string work = SetupForm->ExeFolder() + "work.tmp";
+    DeleteFileA(work.c_str());
+    bool progressShown = false;
+    OnBox = [&](const TBox&) { progressShown = progressShown || IsWindowVisible(CompressForm->Handle()); };
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    EXPECT_EQ(Boxes[0].Caption, Title);
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK));
+    EXPECT_FALSE(progressShown); // hidden again before the closing message
+    EXPECT_EQ(Closes, 1);
+    EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
+    EXPECT_EQ(ReadFile(folder + "\\doc\\b.txt"), "xxxxxxxxxxxy");
+    std::string value;
+    ASSERT_TRUE(ProductValue(value));
+    EXPECT_EQ(value, folder);
+    EXPECT_EQ(ReadFile(work).size(), 46u); // the whole resource, kept
+    EXPECT_EQ(CompressForm->Label1->Caption(), folder + "\\doc\\b.txt");
+    EXPECT_EQ(CompressForm->AllBar->Position(), 46);
+}
+
+TEST_F(SetupWindow, FolderTextIsUsedAsTyped)
+{
+    const std::string folder = Base + "\\trailing\\";
+    SetupForm->Edit1->SetText(folder);
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    std::string value;
+    ASSERT_TRUE(ProductValue(value));
+    EXPECT_EQ(value, folder);
+    EXPECT_EQ(CompressForm->Label1->Caption(), folder + "\\doc\\b.txt"); // doubled separator
+    EXPECT_TRUE(FileExists(Base + "\\trailing\\a.txt"));
+}
+
+TEST_F(SetupWindow, EmptyFolderTextIsAnErrorAndTheWindowStays)
+{
+    SetupForm->Edit1->SetText("");
+    Click(SetupForm->SetupButton);
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Text, "ディレクトリを作成することができません.");
+    EXPECT_EQ(Boxes[0].Caption, Title);
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    EXPECT_EQ(Closes, 0);
+    std::string value;
+    EXPECT_FALSE(ProductValue(value));
+    // The user tries again with a folder.
+    Boxes.clear();
+    SetupForm->Edit1->SetText(Base + "\\again");
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    EXPECT_EQ(Closes, 1);
+}
+
+TEST_F(SetupWindow, FolderThatCannotBeCreated)
+{
+    ASSERT_TRUE(ForceDirectories(Base));
+    std::ofstream(Base + "\\file") << "in the way";
+    SetupForm->Edit1->SetText(Base + "\\file\\sub");
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"ディレクトリ作成に失敗しました"});
+    EXPECT_EQ(Boxes[0].Caption, Title);
+    EXPECT_EQ(Closes, 1);
+    std::string value;
+    EXPECT_FALSE(ProductValue(value));
+}
+
+TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
+{
+    // A volatile parent refuses a lasting child key.
+    HKEY parent = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+                              nullptr, &parent, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(parent);
+    SetupForm->Edit1->SetText(Base + "\\regfail");
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), std::vector<std::string>{"予期せぬエラーが発生しました　起動できません"});
+    EXPECT_EQ(Closes, 1);
+    EXPECT_TRUE(DirectoryExists(Base + "\\regfail")); // step 1 is not undone
+    EXPECT_FALSE(FileExists(Base + "\\regfail\\a.txt"));
+}
+
+TEST_F(SetupWindow, WorkFileThatCannotBeWrittenLeavesTheWindowOpen)
+{
+    const std::string work = SetupForm->ExeFolder() + "work.tmp";
+    DeleteFileA(work.c_str());
+    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr)); // a folder where the file should go
+    SetupForm->Edit1->SetText(Base + "\\nowork");
+    Click(SetupForm->SetupButton);
+    RemoveDirectoryA(work.c_str());
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+    EXPECT_NE(Boxes[0].Text.find("work.tmp"), std::string::npos);
+    EXPECT_EQ(Closes, 0);
+    std::string value;
+    ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
+    EXPECT_EQ(value, Base + "\\nowork");
+}
+
+TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)
+{
+    const std::string folder = Base + "\\blocked";
+    ASSERT_TRUE(ForceDirectories(folder));
+    std::ofstream(folder + "\\doc") << "a file where the folder doc should be";
+    SetupForm->Edit1->SetText(folder);
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{"ディレクトリを作成できませんでした", "セットアップが正常に終了できませんでした"}));
+    EXPECT_EQ(Closes, 1);
+    EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n"); // files before the failure stay
+    std::string value;
+    EXPECT_TRUE(ProductValue(value));
+}
+
+TEST_F(SetupWindow, BrowseAcceptsTheBareParentOrAnyOtherFolder)
+{
+    ASSERT_TRUE(ForceDirectories(Base + "\\picked"));
+    const struct {
+        std::string typed;
+        bool cancel;
+        std::string result;
+    } cases[] = {
+        {"C:\\PROGRAM FILES", false, "C:\\PROGRAM FILES\\Ruviva\\VodidavorAd"},
+        {Base + "\\picked", false, Base + "\\picked"},
+        {"c:\\windows", true, "hand typed"},
+    };
+    for (const auto& c : cases) {
+        SetupForm->Edit1->SetText("hand typed");
+        std::string startFolder;
+        bool done = false;
+        static std::function<void()> act;
+        act = [&] {
+            auto* dialog = dynamic_cast<TSelectDirDlg*>(TWinControl::FromHandle(FindWindowA("TForm", "ディレクトリの選択")));
+            if (dialog == nullptr || done) return;
+            done = true;
+            startFolder = dialog->Directory();
+            dialog->FolderEdit()->SetText(c.typed);
+            (c.cancel ? dialog->CancelButton() : dialog->OkButton())->Click();
+        };
+        const UINT_PTR timer = SetTimer(nullptr, 0, 30, [](HWND, UINT, UINT_PTR, DWORD) { act(); });
+        Click(SetupForm->Button2);
+        KillTimer(nullptr, timer);
+        EXPECT_TRUE(done);
+        EXPECT_EQ(startFolder, "c:\\Program Files"); // "hand typed" is no folder
+        EXPECT_EQ(SetupForm->Edit1->Text(), c.result) << c.typed;
+    }
+    EXPECT_TRUE(Boxes.empty());
+}
+
+} // namespace

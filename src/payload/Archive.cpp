@@ -1,6 +1,7 @@
 #include "Archive.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "FileCtrl.h"
@@ -43,6 +44,13 @@ uint64_t FileLength(std::FILE* f)
     return size < 0 ? 0 : static_cast<uint64_t>(size);
 }
 
+// How far behind the byte at ring position R the ring position P lies, 1..4096 (P == R is the
+// byte written 4096 bytes ago, read just before it is overwritten).
+inline std::size_t Distance(std::size_t R, unsigned P) noexcept
+{
+    return ((R - P - 1) & RingMask) + 1;
+}
+
 bool IsSjisTrailByte(unsigned char c) noexcept
 {
     return c >= 0x40 && c <= 0xFC && c != 0x7F;
@@ -70,7 +78,8 @@ std::string FolderOf(const std::string& Path)
 // the offset of the next unread byte is always known.
 class TArchiveInput {
 public:
-    explicit TArchiveInput(std::FILE* File) : FFile(File), FBuffer(InputChunk) {}
+    // The slack behind the chunk lets the decoder's fixed-size copies read past the last byte.
+    explicit TArchiveInput(std::FILE* File) : FFile(File), FBuffer(InputChunk + 2 * GroupInput + MaxMatch) {}
 
     int Get()
     {
@@ -101,7 +110,7 @@ private:
         FBase += FLength;
         FPos = 0;
         // A read error ends the archive like its end does.
-        FLength = std::fread(FBuffer.data(), 1, FBuffer.size(), FFile);
+        FLength = std::fread(FBuffer.data(), 1, InputChunk, FFile);
         return FLength > 0;
     }
 
@@ -118,7 +127,9 @@ private:
 // bytes are only counted (a listing).
 class TEntryOutput {
 public:
-    TEntryOutput() : FBuffer(RingSize + OutputChunk + GroupOutput + MaxMatch) {}
+    // The slack behind the flush point takes a whole group and the overshoot of its fixed-size
+    // copies.
+    TEntryOutput() : FBuffer(RingSize + OutputChunk + GroupOutput + 2 * MaxMatch) {}
 
     void Begin(std::FILE* File) noexcept
     {
@@ -230,37 +241,58 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
         }
         flags >>= 1;
         if ((flags & 0x100) == 0) {
-            // A whole group that can neither run past the end of the input nor past Size is
-            // decoded without checks.
+            // Whole groups, each of which can neither run past the input in the buffer, past
+            // Size nor past the room behind the flush point, are decoded without checks.
             if (in.Available() >= GroupInput && remaining >= GroupOutput) {
                 const uint8_t* p = in.Data();
-                const uint8_t* const groupStart = p;
+                const uint8_t* const pStart = p;
+                const uint8_t* const pLast = p + (in.Available() - GroupInput);
                 const std::size_t oStart = o;
-                unsigned f = *p++;
-                for (int item = 0; item < 8; ++item, f >>= 1) {
-                    if (f & 1) {
-                        buf[o++] = *p++;
+                const std::size_t oLast = std::min<uint64_t>(TEntryOutput::FlushAt - 1, oStart + (remaining - GroupOutput));
+                do {
+                    unsigned f = *p++;
+                    if (f == 0xFF) {
+                        // Eight literals (incompressible data): one copy.
+                        std::memcpy(buf + o, p, 8);
+                        p += 8;
+                        o += 8;
                         continue;
                     }
-                    const unsigned b1 = p[0];
-                    const unsigned b2 = p[1];
-                    p += 2;
-                    const unsigned position = b1 | ((b2 & 0xF0) << 4);
-                    const unsigned n = (b2 & 0x0F) + 3;
-                    std::size_t distance = (o + ringBase - position) & RingMask;
-                    if (distance == 0) distance = RingSize;
-                    uint8_t* dst = buf + o;
-                    const uint8_t* src = dst - distance;
-                    if (distance >= MaxMatch) {
-                        // Disjoint: copy the longest length; bytes past n are rewritten later.
+                    for (int item = 0; item < 8; ++item, f >>= 1) {
+                        // Both kinds of item are one fixed copy of MaxMatch bytes, so the flag
+                        // bit chooses only the source and the advances, without a branch to
+                        // mispredict: a literal copies from the input and keeps 1 byte, a
+                        // back-reference copies from behind the write point and keeps n. Bytes
+                        // past those kept are written over before anything reads them.
+                        const unsigned literal = f & 1;
+                        const unsigned b1 = p[0];
+                        const unsigned b2 = p[1];
+                        const std::size_t n = (b2 & 0x0F) + 3;
+                        const std::size_t distance = Distance(o + ringBase, b1 | ((b2 & 0xF0) << 4));
+                        uint8_t* const dst = buf + o;
+                        const std::uintptr_t isLiteral = std::uintptr_t{0} - literal; // all ones or zero
+                        if ((~isLiteral & static_cast<std::uintptr_t>(distance < MaxMatch)) != 0) [[unlikely]] {
+                            // The source runs into the bytes being written.
+                            if (distance == 1) {
+                                std::memset(dst, dst[-1], n);
+                            } else if (distance >= 8) {
+                                for (std::size_t k = 0; k < n; k += 8) std::memcpy(dst + k, dst + k - distance, 8);
+                            } else {
+                                for (std::size_t k = 0; k < n; ++k) dst[k] = dst[k - distance];
+                            }
+                            p += 2;
+                            o += n;
+                            continue;
+                        }
+                        const auto src = reinterpret_cast<const uint8_t*>(
+                            (reinterpret_cast<std::uintptr_t>(p) & isLiteral) |
+                            (reinterpret_cast<std::uintptr_t>(dst - distance) & ~isLiteral));
                         std::memcpy(dst, src, MaxMatch);
-                    } else {
-                        // The source runs into the bytes being written: one at a time.
-                        for (unsigned k = 0; k < n; ++k) dst[k] = src[k];
+                        p += 2 - literal;
+                        o += (1 & isLiteral) | (n & ~isLiteral);
                     }
-                    o += n;
-                }
-                in.Skip(static_cast<std::size_t>(p - groupStart));
+                } while (p <= pLast && o <= oLast);
+                in.Skip(static_cast<std::size_t>(p - pStart));
                 remaining -= o - oStart;
                 flags = 0;
                 continue;
@@ -281,8 +313,7 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
             if (b2 < 0) break;
             const unsigned position = static_cast<unsigned>(b1) | ((static_cast<unsigned>(b2) & 0xF0) << 4);
             const unsigned n = static_cast<unsigned>(std::min<uint64_t>((static_cast<unsigned>(b2) & 0x0F) + 3, remaining));
-            std::size_t distance = (o + ringBase - position) & RingMask;
-            if (distance == 0) distance = RingSize;
+            const std::size_t distance = Distance(o + ringBase, position);
             for (unsigned k = 0; k < n; ++k, ++o) buf[o] = buf[o - distance];
             remaining -= n;
         }

@@ -163,6 +163,20 @@ private:
     bool FFailed = false;
 };
 
+namespace {
+// Windows opens a device, not a file, for these names in any folder and with any extension.
+bool IsDeviceName(std::string_view Part) noexcept
+{
+    Part = Part.substr(0, Part.find('.'));
+    while (!Part.empty() && Part.back() == ' ') Part.remove_suffix(1);
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}) {
+        if (SameText(Part, device)) return true;
+    }
+    return Part.size() == 4 && (SameText(Part.substr(0, 3), "COM") || SameText(Part.substr(0, 3), "LPT")) &&
+           Part[3] >= '0' && Part[3] <= '9';
+}
+} // namespace
+
 bool IsSafeEntryName(std::string_view Name) noexcept
 {
     if (Name.empty()) return false;
@@ -170,8 +184,9 @@ bool IsSafeEntryName(std::string_view Name) noexcept
     // A part that is empty or only dots and spaces is "", "." or ".." to Windows, which drops
     // trailing dots and spaces.
     const auto partIsSafe = [&](std::size_t end) {
+        const std::string_view part = Name.substr(partStart, end - partStart);
         while (end > partStart && (Name[end - 1] == '.' || Name[end - 1] == ' ')) --end;
-        return end > partStart;
+        return end > partStart && !IsDeviceName(part);
     };
     for (std::size_t i = 0; i < Name.size(); ++i) {
         const auto c = static_cast<unsigned char>(Name[i]);

@@ -47,7 +47,8 @@ extern const char* const SCannotWriteFile;
 // False for an entry name that would put a file outside the destination folder or that cannot
 // be read the same way by every file system: empty, a zero byte, ":" (drive letters, streams),
 // a part that is empty (leading, doubled or trailing separator) or made of dots and spaces only
-// ("..", "."), or a lead byte without its trail byte. "\" and "/" both separate parts.
+// ("..", "."), a Windows device name ("NUL", "con.txt", "COM1"), or a lead byte without its
+// trail byte. "\" and "/" both separate parts.
 bool IsSafeEntryName(std::string_view Name) noexcept;
 
 // DestFolder + separator + Name, the separator always inserted. On Windows the separator is "\"

@@ -276,8 +276,9 @@ std::string EntryNameProblem(std::string_view Name)
     if (Name.size() > 255) return "the name is " + std::to_string(Name.size()) + " bytes long; at most 255 fit";
     if (Name.find('\0') != std::string_view::npos) return "the name holds a zero byte";
     if (!IsSafeEntryName(Name)) {
-        return "the name would leave the install folder (a \"..\" or \".\" part, a drive letter or \":\", "
-               "a leading, doubled or trailing \"\\\", or a broken double-byte character)";
+        return "the name would leave the install folder or name no file there (a \"..\" or \".\" part, "
+               "a drive letter or \":\", a leading, doubled or trailing \"\\\", a device name such as "
+               "\"NUL\", or a broken double-byte character)";
     }
     return {};
 }

@@ -1238,7 +1238,11 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
                 return 0;
             }
             if (LOWORD(wParam) == IDOK) {
-                if (TButton* button = DefaultButton()) {
+                // Enter presses the focused button, else the default one.
+                HWND focus = GetFocus();
+                if (auto* focused = dynamic_cast<TButton*>(FromHandle(focus)); focused != nullptr && IsChild(FHandle, focus)) {
+                    focused->Click();
+                } else if (TButton* button = DefaultButton()) {
                     button->Click();
                 }
                 return 0;

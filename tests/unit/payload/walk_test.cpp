@@ -234,7 +234,8 @@ TEST(Walk, NamesLeavingTheDestinationStopTheWalk)
 {
     const char* const names[] = {"..\\x",     "../x",      "a\\..\\..\\x", "a/../../x", "\\x",  "/x",   "\\\\srv\\x",
                                  "c:x",       "C:\\x",     "..",           ".",         "... ", ". .\\x", "a\\",  "a\\\\b",
-                                 "x.txt:ads", "a\x81",     "\x81/..\\..\\x"};
+                                 "x.txt:ads", "a\x81",     "\x81/..\\..\\x", "NUL",  "con.txt", "doc\\COM1",
+                                 "aux .log",  "Lpt9"};
     for (const char* name : names) {
         SCOPED_TRACE(name);
         EXPECT_FALSE(IsSafeEntryName(name));
@@ -246,7 +247,8 @@ TEST(Walk, NamesLeavingTheDestinationStopTheWalk)
         EXPECT_EQ(w.Progress.Log.back(), "F");
         EXPECT_EQ(Tree(w.Dir.Path()), (std::vector<std::string>{"dest", "dest/first", "work.tmp"}));
     }
-    for (const char* name : {"a.txt", "doc\\a.txt", "doc/a.txt", "a..b", ".profile", "\x95\x5C.txt", "a b"}) {
+    for (const char* name : {"a.txt", "doc\\a.txt", "doc/a.txt", "a..b", ".profile", "\x95\x5C.txt", "a b", "console.txt",
+                             "COM10", "nul_", "LPTX"}) {
         EXPECT_TRUE(IsSafeEntryName(name)) << name;
     }
 }

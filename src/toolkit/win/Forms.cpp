@@ -531,6 +531,19 @@ void TWinControl::SetFocus()
     }
 }
 
+void TWinControl::SetTabOrder(int Index)
+{
+    if (FParent == nullptr || FHandle == nullptr) {
+        return;
+    }
+    std::vector<HWND> siblings;
+    for (HWND w = GetWindow(FParent->Handle(), GW_CHILD); w != nullptr; w = GetWindow(w, GW_HWNDNEXT)) {
+        if (w != FHandle) siblings.push_back(w);
+    }
+    const auto at = static_cast<std::size_t>(std::clamp(Index, 0, static_cast<int>(siblings.size())));
+    SetWindowPos(FHandle, at == 0 ? HWND_TOP : siblings[at - 1], 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 // ---------------------------------------------------------------------------------------------
 // TLabel, TImage
 

@@ -149,6 +149,9 @@ public:
     void SetTabStop(bool Value);
     bool Focused() const noexcept;
     void SetFocus();
+    // Moves the control to place Index (0 first) in its parent's tab order, which is the order
+    // of the sibling windows; controls are first in the order they were created.
+    void SetTabOrder(int Index);
 
     int ControlCount() const noexcept { return static_cast<int>(FControls.size()); }
     TControl* Controls(int Index) const { return FControls.at(static_cast<std::size_t>(Index)); }

@@ -305,6 +305,26 @@ TEST_F(Toolkit, NotificationsOfControlsInAPanelReachTheirHandlers)
     EXPECT_EQ(clicks, 1);
 }
 
+TEST_F(Toolkit, TabOrderFollowsCreationUntilMoved)
+{
+    TForm form(nullptr);
+    TButton* buttons[4];
+    for (auto*& b : buttons) b = new TButton(&form, &form);
+    auto* caption = new TEdit(&form, &form);
+    caption->SetReadOnly(true);
+    caption->SetTabStop(false); // a caption box is skipped by Tab
+    const auto order = [&] {
+        std::vector<HWND> seen;
+        HWND at = buttons[0]->Handle();
+        for (int i = 0; i < 4; ++i) seen.push_back(at = GetNextDlgTabItem(form.Handle(), at, FALSE));
+        return seen;
+    };
+    EXPECT_EQ(order(), (std::vector<HWND>{buttons[1]->Handle(), buttons[2]->Handle(), buttons[3]->Handle(), buttons[0]->Handle()}));
+    buttons[0]->SetTabOrder(3); // last of the four buttons, before the caption box
+    buttons[3]->SetTabOrder(0);
+    EXPECT_EQ(order(), (std::vector<HWND>{buttons[3]->Handle(), buttons[1]->Handle(), buttons[2]->Handle(), buttons[0]->Handle()}));
+}
+
 // ---------------------------------------------------------------------------------------------
 // The folder chooser
 

@@ -23,7 +23,8 @@ TEST(EmbeddedArchive, HoldsTheFourFilesInOrder)
     TempDir dir;
     const std::string work = dir / "work.tmp";
     WriteFile(work, Bytes(data, data + size));
-    const std::string dest = dir / "インストール先";
+    // A Japanese folder name goes to the file functions as code page 932 bytes.
+    const std::string dest = dir.Str() + "\\インストール先";
 
     TArchiveExtractor extractor;
     TArchiveListing listing;

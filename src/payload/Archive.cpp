@@ -2,13 +2,15 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 
 #include "FileCtrl.h"
 #include "SysUtils.h"
 
 const char* const SCannotCreateFolder = "ディレクトリを作成できませんでした";
-const char* const SUnsafeEntryName = "インストール先フォルダの外を指すファイル名があるため、展開を中止しました";
+const char* const SUnsafeEntryName = "インストール先フォルダに書き込めないファイル名があるため、展開を中止しました";
 const char* const SCannotCreateFile = "ファイルを作成できませんでした";
 const char* const SCannotWriteFile = "ファイルを書き込めませんでした";
 
@@ -341,8 +343,6 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
 }
 
 namespace {
-
-enum class HeaderResult { EndOfArchive, Entry, CutShort };
 
 // Reads the name length byte and the name (at most 255 bytes, cut at its first zero byte).
 bool ReadName(TArchiveInput& In, std::string& Name)

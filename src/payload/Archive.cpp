@@ -267,7 +267,7 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                 const std::size_t oStart = o;
                 const std::size_t oLast = std::min<uint64_t>(TEntryOutput::FlushAt - 1, oStart + (remaining - GroupOutput));
                 do {
-                    unsigned f = *p++;
+                    const unsigned f = *p++;
                     if (f == 0xFF) {
                         // Eight literals (incompressible data): one copy.
                         std::memcpy(buf + o, p, 8);
@@ -275,13 +275,12 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                         o += 8;
                         continue;
                     }
-                    for (int item = 0; item < 8; ++item, f >>= 1) {
-                        // Both kinds of item are one fixed copy of MaxMatch bytes, so the flag
-                        // bit chooses only the source and the advances, without a branch to
-                        // mispredict: a literal copies from the input and keeps 1 byte, a
-                        // back-reference copies from behind the write point and keeps n. Bytes
-                        // past those kept are written over before anything reads them.
-                        const unsigned literal = f & 1;
+                    // Both kinds of item are one fixed copy of MaxMatch bytes, so the flag bit
+                    // chooses only the source and the advances, without a branch to mispredict:
+                    // a literal copies from the input and keeps 1 byte, a back-reference copies
+                    // from behind the write point and keeps n. Bytes past those kept are written
+                    // over before anything reads them.
+                    const auto item = [&](unsigned literal) {
                         const unsigned b1 = p[0];
                         const unsigned b2 = p[1];
                         const std::size_t n = (b2 & 0x0F) + 3;
@@ -299,7 +298,7 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                             }
                             p += 2;
                             o += n;
-                            continue;
+                            return;
                         }
                         const auto src = reinterpret_cast<const uint8_t*>(
                             (reinterpret_cast<std::uintptr_t>(p) & isLiteral) |
@@ -307,7 +306,16 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                         std::memcpy(dst, src, MaxMatch);
                         p += 2 - literal;
                         o += (1 & isLiteral) | (n & ~isLiteral);
-                    }
+                    };
+                    // Written out eight times: the compiler keeps p and o in registers.
+                    item(f & 1);
+                    item((f >> 1) & 1);
+                    item((f >> 2) & 1);
+                    item((f >> 3) & 1);
+                    item((f >> 4) & 1);
+                    item((f >> 5) & 1);
+                    item((f >> 6) & 1);
+                    item((f >> 7) & 1);
                 } while (p <= pLast && o <= oLast);
                 in.Skip(static_cast<std::size_t>(p - pStart));
                 remaining -= o - oStart;

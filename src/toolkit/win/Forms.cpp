@@ -69,6 +69,42 @@ TButton* FindDefaultButton(const TWinControl* Container)
     return nullptr;
 }
 
+// Disables every visible, enabled top-level window of this thread but Keep, and enables them
+// again when it ends: while a modal dialog or message box runs no other window of the program
+// takes input, whichever window the dialog belongs to.
+class TOtherWindowsDisabled {
+public:
+    explicit TOtherWindowsDisabled(HWND Keep) : FKeep(Keep)
+    {
+        EnumThreadWindows(
+            GetCurrentThreadId(),
+            [](HWND Window, LPARAM Param) -> BOOL {
+                auto* self = reinterpret_cast<TOtherWindowsDisabled*>(Param);
+                if (Window != self->FKeep && IsWindowVisible(Window) && IsWindowEnabled(Window)) {
+                    EnableWindow(Window, FALSE);
+                    self->FWindows.push_back(Window);
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(this));
+    }
+    ~TOtherWindowsDisabled() { Enable(); }
+    TOtherWindowsDisabled(const TOtherWindowsDisabled&) = delete;
+    TOtherWindowsDisabled& operator=(const TOtherWindowsDisabled&) = delete;
+
+    void Enable() noexcept
+    {
+        for (HWND window : FWindows) {
+            EnableWindow(window, TRUE);
+        }
+        FWindows.clear();
+    }
+
+private:
+    HWND FKeep;
+    std::vector<HWND> FWindows;
+};
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
@@ -1170,29 +1206,7 @@ void TForm::Close()
 
 int TForm::ShowModal()
 {
-    // Every other enabled, visible window of this thread is disabled for the dialog's lifetime.
-    struct Disabled {
-        std::vector<HWND> windows;
-        ~Disabled()
-        {
-            for (HWND w : windows) EnableWindow(w, TRUE);
-        }
-    } disabled;
-    struct Context {
-        HWND self;
-        std::vector<HWND>* list;
-    } context{FHandle, &disabled.windows};
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND w, LPARAM p) -> BOOL {
-            auto* c = reinterpret_cast<Context*>(p);
-            if (w != c->self && IsWindowVisible(w) && IsWindowEnabled(w)) {
-                EnableWindow(w, FALSE);
-                c->list->push_back(w);
-            }
-            return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&context));
+    TOtherWindowsDisabled disabled(FHandle);
 
     FModalResult = mrNone;
     FModal = true;
@@ -1208,8 +1222,7 @@ int TForm::ShowModal()
             break;
         }
     }
-    for (HWND w : disabled.windows) EnableWindow(w, TRUE);
-    disabled.windows.clear();
+    disabled.Enable();
     Hide();
     return FModalResult;
 }
@@ -1411,6 +1424,9 @@ int TApplication::MessageBox(const std::string& Text, const std::string& Caption
     if (owner == nullptr && FMainForm != nullptr && IsWindowVisible(FMainForm->Handle())) {
         owner = FMainForm->Handle();
     }
+    // The owner is left to the box, which disables it and activates it again when answered; the
+    // program's other windows (the main form under a box of a modeless window) wait as well.
+    TOtherWindowsDisabled disabled(owner);
     return MessageBoxFunc(owner, Text, Caption, Flags);
 }
 

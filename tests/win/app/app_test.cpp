@@ -363,9 +363,15 @@ TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)
     const std::string folder = Base + "\\blocked";
     ASSERT_TRUE(ForceDirectories(folder));
     std::ofstream(folder + "\\doc") << "a file where the folder doc should be";
+    SetupForm->Show();
     SetupForm->Edit1->SetText(folder);
+    // The decoder's box belongs to the progress window; the setup window takes no clicks meanwhile.
+    std::vector<bool> setupEnabled;
+    OnBox = [&](const TBox&) { setupEnabled.push_back(IsWindowEnabled(SetupForm->Handle()) != 0); };
     Click(SetupForm->SetupButton);
     EXPECT_EQ(Texts(), (std::vector<std::string>{"ディレクトリを作成できませんでした", "セットアップが正常に終了できませんでした"}));
+    EXPECT_EQ(setupEnabled, (std::vector<bool>{false, false}));
+    EXPECT_TRUE(IsWindowEnabled(SetupForm->Handle()));
     EXPECT_EQ(Closes, 1);
     EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n"); // files before the failure stay
     std::string value;

@@ -1030,9 +1030,8 @@ TForm::TForm(TComponent* AOwner) : TWinControl(AOwner)
     FHeight = 240;
     FLeft = CW_USEDEFAULT;
     FTop = CW_USEDEFAULT;
-    // Later forms belong to the main form: they stay above it and share its taskbar button.
-    HWND owner = Application->MainForm() != nullptr ? Application->MainForm()->Handle() : nullptr;
-    CreateHandle("TForm", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, owner, true);
+    // Every form belongs to the application window, which alone has a taskbar button.
+    CreateHandle("TForm", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, WS_EX_CONTROLPARENT, Application->Handle(), true);
     RECT r;
     GetWindowRect(FHandle, &r);
     FLeft = r.left;
@@ -1164,6 +1163,9 @@ void TForm::SetVisible(bool Value)
     if (!Value) {
         FVisible = false;
         ShowWindow(FHandle, SW_HIDE);
+        if (Application->MainForm() == this) {
+            Application->MainFormVisibility(false);
+        }
         return;
     }
     if (FVisible && IsWindowVisible(FHandle)) {
@@ -1174,6 +1176,9 @@ void TForm::SetVisible(bool Value)
     }
     PlaceForShowing();
     FVisible = true;
+    if (Application->MainForm() == this) {
+        Application->MainFormVisibility(true);
+    }
     ShowWindow(FHandle, SW_SHOW);
     FShownOnce = true;
     HWND focus = FActiveControl != nullptr ? FActiveControl->Handle() : GetNextDlgTabItem(FHandle, nullptr, FALSE);
@@ -1251,6 +1256,12 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
     case WM_CLOSE:
         Close();
         return 0;
+    case WM_SYSCOMMAND:
+        if ((wParam & 0xFFF0) == SC_MINIMIZE && Application->MainForm() == this) {
+            Application->Minimize();
+            return 0;
+        }
+        break;
     case DM_GETDEFID:
         if (TButton* button = DefaultButton()) {
             return MAKELRESULT(GetDlgCtrlID(button->Handle()), DC_HASDEFID);
@@ -1296,12 +1307,11 @@ LRESULT TForm::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
 // TApplication
 
 namespace {
-LRESULT CALLBACK ApplicationWndProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam)
-{
-    return DefWindowProcA(Window, Msg, wParam, lParam);
-}
-
 TApplication TheApplication;
+
+// Posted to the application window once it is active: the form the user last worked in takes
+// the activation over (the application window itself has nothing to show).
+constexpr UINT CM_ACTIVATEFORM = WM_APP + 0x3A1;
 } // namespace
 
 TApplication* Application = &TheApplication;
@@ -1324,12 +1334,101 @@ void TApplication::Initialize()
     }
     HINSTANCE instance = Instance();
     WNDCLASSA wc{};
-    wc.lpfnWndProc = ApplicationWndProc;
+    wc.lpfnWndProc = AppWndProc;
     wc.hInstance = instance;
     wc.lpszClassName = "TApplication";
     wc.hIcon = LoadIconA(instance, "MAINICON");
     RegisterClassA(&wc);
-    FHandle = CreateWindowExA(0, wc.lpszClassName, FTitle.c_str(), WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, instance, nullptr);
+    // No size, so that showing it shows nothing but its taskbar button; placed at the centre of
+    // the screen, where minimising and restoring are animated from.
+    RECT area{};
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    FHandle = CreateWindowExA(0, wc.lpszClassName, FTitle.c_str(),
+                              WS_POPUP | WS_CAPTION | WS_CLIPSIBLINGS | WS_SYSMENU | WS_MINIMIZEBOX,
+                              (area.left + area.right) / 2, (area.top + area.bottom) / 2, 0, 0, nullptr, nullptr, instance,
+                              nullptr);
+}
+
+LRESULT CALLBACK TApplication::AppWndProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    if (Window != TheApplication.FHandle) {
+        return DefWindowProcA(Window, Msg, wParam, lParam); // still being created
+    }
+    try {
+        return TheApplication.WndProc(Msg, wParam, lParam);
+    } catch (const std::exception& e) {
+        TheApplication.HandleException(e);
+    } catch (...) {
+        TheApplication.HandleException(Exception("Unknown error"));
+    }
+    return 0;
+}
+
+LRESULT TApplication::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
+{
+    switch (Msg) {
+    case WM_CLOSE: // "Close" on the taskbar button
+        if (FMainForm != nullptr) {
+            FMainForm->Close();
+        }
+        return 0;
+    case WM_SYSCOMMAND:
+        switch (wParam & 0xFFF0) {
+        case SC_MINIMIZE: Minimize(); return 0;
+        case SC_RESTORE: Restore(); return 0;
+        default: break;
+        }
+        break;
+    case WM_ACTIVATE:
+        if (LOWORD(wParam) != WA_INACTIVE) {
+            PostMessageA(FHandle, CM_ACTIVATEFORM, 0, 0);
+        }
+        break;
+    case CM_ACTIVATEFORM: {
+        if (GetActiveWindow() != FHandle || IsIconic(FHandle)) {
+            return 0;
+        }
+        HWND form = GetLastActivePopup(FHandle);
+        if (form == FHandle || !IsWindowVisible(form) || !IsWindowEnabled(form)) {
+            form = FMainForm != nullptr ? FMainForm->Handle() : nullptr;
+        }
+        if (form != nullptr && IsWindowVisible(form) && IsWindowEnabled(form)) {
+            SetActiveWindow(form);
+        }
+        return 0;
+    }
+    default:
+        break;
+    }
+    return DefWindowProcA(FHandle, Msg, wParam, lParam);
+}
+
+void TApplication::MainFormVisibility(bool Visible)
+{
+    HWND window = Handle();
+    if (Visible && !IsWindowVisible(window)) {
+        ShowWindow(window, SW_SHOWNA);
+    } else if (!Visible && IsWindowVisible(window)) {
+        ShowWindow(window, SW_HIDE);
+    }
+}
+
+void TApplication::Minimize()
+{
+    if (FHandle == nullptr || IsIconic(FHandle)) {
+        return;
+    }
+    ShowOwnedPopups(FHandle, FALSE);
+    ShowWindow(FHandle, SW_MINIMIZE);
+}
+
+void TApplication::Restore()
+{
+    if (FHandle == nullptr || !IsIconic(FHandle)) {
+        return;
+    }
+    ShowWindow(FHandle, SW_RESTORE); // active again: CM_ACTIVATEFORM hands the activation on
+    ShowOwnedPopups(FHandle, TRUE);
 }
 
 HWND TApplication::Handle()
@@ -1357,6 +1456,9 @@ void TApplication::FormDestroyed(TForm* Form) noexcept
 {
     if (FMainForm == Form) {
         FMainForm = nullptr;
+        if (FHandle != nullptr) {
+            ShowWindow(FHandle, SW_HIDE); // the taskbar button goes with it
+        }
     }
 }
 

@@ -445,8 +445,9 @@ public:
     TApplication();
     ~TApplication() override;
 
-    // Creates the hidden application window (the owner of the program's other top-level windows
-    // and of the socket layer's notification windows).
+    // Creates the application window: the owner of every form and of the socket layer's
+    // notification windows, and the program's taskbar button. It has no size, carries the title
+    // as its caption and is shown while the main form is; the forms, being owned, get no button.
     void Initialize();
     HWND Handle();
     HINSTANCE Instance() const noexcept;
@@ -478,6 +479,10 @@ public:
     bool HandleMessage();
     void Terminate();
     bool Terminated() const noexcept { return FTerminated; }
+    // Minimising the main form minimises the program: its windows are hidden behind the taskbar
+    // button until it is restored.
+    void Minimize();
+    void Restore();
 
     // A modal message box owned by the active window; returns the button's identifier.
     int MessageBox(const std::string& Text, const std::string& Caption, UINT Flags);
@@ -486,6 +491,11 @@ public:
     void HandleException(const std::exception& E) { ShowException(E); }
 
 private:
+    friend class TForm;
+    static LRESULT CALLBACK AppWndProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam);
+    LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam);
+    // The taskbar button follows the main form's visibility.
+    void MainFormVisibility(bool Visible);
     bool Dispatch(MSG& Msg);
     std::string FTitle;
     TForm* FMainForm = nullptr;

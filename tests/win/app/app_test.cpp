@@ -187,6 +187,51 @@ TEST_F(SetupWindow, StartButtonHasTheFocusAndTabFollowsTheDesignOrder)
     }
 }
 
+// A top-level window gets a taskbar button when it is shown and is neither owned nor a tool
+// window, or when it asks for one.
+std::vector<HWND> TaskbarWindows()
+{
+    std::vector<HWND> windows;
+    EnumThreadWindows(
+        GetCurrentThreadId(),
+        [](HWND Window, LPARAM Param) -> BOOL {
+            const LONG_PTR ex = GetWindowLongPtrA(Window, GWL_EXSTYLE);
+            if (IsWindowVisible(Window) &&
+                ((GetWindow(Window, GW_OWNER) == nullptr && (ex & WS_EX_TOOLWINDOW) == 0) || (ex & WS_EX_APPWINDOW) != 0)) {
+                reinterpret_cast<std::vector<HWND>*>(Param)->push_back(Window);
+            }
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    return windows;
+}
+
+TEST_F(SetupWindow, TheTaskbarButtonCarriesTheTitle)
+{
+    SetupForm->OnShow = nullptr;
+    SetupForm->Show();
+    const std::vector<HWND> buttons = TaskbarWindows();
+    ASSERT_EQ(buttons.size(), 1u);
+    char caption[128] = {};
+    GetWindowTextA(buttons[0], caption, sizeof caption);
+    EXPECT_EQ(caption, Title);
+
+    // Minimising the setup window minimises the program to its button; restoring brings it back.
+    SendMessageA(SetupForm->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
+    EXPECT_TRUE(IsIconic(buttons[0]));
+    EXPECT_FALSE(IsWindowVisible(SetupForm->Handle()));
+    SendMessageA(buttons[0], WM_SYSCOMMAND, SC_RESTORE, 0);
+    EXPECT_FALSE(IsIconic(buttons[0]));
+    EXPECT_TRUE(IsWindowVisible(SetupForm->Handle()));
+    Application->ProcessMessages();
+    EXPECT_EQ(GetActiveWindow(), SetupForm->Handle());
+
+    // "Close" on the button closes the setup window, and the button goes with it.
+    SendMessageA(buttons[0], WM_CLOSE, 0, 0);
+    EXPECT_EQ(Closes, 1);
+    EXPECT_TRUE(TaskbarWindows().empty());
+}
+
 TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
 {
     const struct {

@@ -368,6 +368,12 @@ bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& 
             Error = input.FileName + ": the file is over 4 GB; the format's size field holds 32 bits";
             return false;
         }
+        // Opening the archive for writing would empty this input before it is read, and the
+        // failed pack would then remove it.
+        if (std::filesystem::equivalent(path, ArchivePath, ec)) {
+            Error = input.FileName + ": is the archive being written";
+            return false;
+        }
         sizes.push_back(size);
     }
 

@@ -229,6 +229,18 @@ TEST(PackArchive, RefusesWhatTheFormatCannotCarry)
     EXPECT_TRUE(PackArchive(dir / "a.smz", {{std::string(255, 'n'), dir / "ok"}}, error)) << error;
 }
 
+TEST(PackArchive, RefusesTheArchiveAsAnInput)
+{
+    // Named another way: opening the archive would empty it, and the failed pack remove it.
+    TempDir dir;
+    WriteFile(dir / "ok", B("ok"));
+    WriteFile(dir / "a.smz", B("kept"));
+    std::string error;
+    EXPECT_FALSE(PackArchive(dir / "a.smz", {{"ok", dir / "ok"}, {"a", (dir.Path() / "." / "a.smz").string()}}, error));
+    EXPECT_NE(error.find("the archive being written"), std::string::npos) << error;
+    EXPECT_EQ(ReadFile(dir / "a.smz"), B("kept"));
+}
+
 #if !defined(_WIN32)
 TEST(PackArchive, RefusesAFileOver4GB)
 {

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <system_error>
+#include <utility>
 #include <vector>
 
 #include "Archive.h"
@@ -153,34 +155,46 @@ int List(int argc, char** argv)
     return status;
 }
 
+// Paths of the walk are the destination folder as given (host text) followed by an entry's name
+// (code page 932); only the name is converted for the console.
 class TConsoleProgress : public TExtractProgress {
 public:
+    explicit TConsoleProgress(std::string DestFolder) : FDest(std::move(DestFolder)) {}
+
     void Starting(uint64_t ArchiveSize) override { FSize = ArchiveSize; }
     void Writing(const std::string& Path) override { FPath = Path; }
     void Consumed(uint64_t Consumed, uint64_t ArchiveSize) override
     {
-        std::printf("%s  (%llu of %llu bytes read)\n", Shown(FPath).c_str(), static_cast<unsigned long long>(Consumed),
+        std::printf("%s  (%llu of %llu bytes read)\n", ShownPath(FPath).c_str(), static_cast<unsigned long long>(Consumed),
                     static_cast<unsigned long long>(ArchiveSize));
     }
     void Finished() override {}
+    // The walk's messages are a text of its own, then, after a line break, the path or name
+    // that stopped it.
     void ShowError(const std::string& Message) override
     {
         FFailed = true;
-        std::string text = Shown(Message);
-        for (char& c : text) {
-            if (c == '\n') c = ' ';
-        }
+        const std::size_t lineBreak = Message.find('\n');
+        std::string text = Shown(Message.substr(0, lineBreak));
+        if (lineBreak != std::string::npos) text += " " + ShownPath(Message.substr(lineBreak + 1));
         std::fprintf(stderr, "mkpayload: %s\n", text.c_str());
     }
     void Truncated(const std::string& Path, uint64_t Written, uint32_t Size) override
     {
         FFailed = true;
         std::fprintf(stderr, "mkpayload: %s: truncated: the archive ends after %llu of %lu bytes\n",
-                     Shown(Path).c_str(), static_cast<unsigned long long>(Written), static_cast<unsigned long>(Size));
+                     ShownPath(Path).c_str(), static_cast<unsigned long long>(Written), static_cast<unsigned long>(Size));
     }
     bool Failed() const { return FFailed; }
 
 private:
+    std::string ShownPath(const std::string& Path) const
+    {
+        if (Path.compare(0, FDest.size(), FDest) == 0) return FDest + Shown(Path.substr(FDest.size()));
+        return Shown(Path);
+    }
+
+    std::string FDest;
     uint64_t FSize = 0;
     std::string FPath;
     bool FFailed = false;
@@ -192,8 +206,13 @@ int Extract(int argc, char** argv)
         std::fputs(Usage, stderr);
         return 2;
     }
+    // Made here by the host's own rules: the walk reads paths as code page 932, which can take
+    // the last UTF-8 byte of the folder's name for a lead byte and miss the separator after it.
+    // When this fails, the walk reports the folder it cannot make.
+    std::error_code ec;
+    std::filesystem::create_directories(argv[3], ec);
     TArchiveExtractor extractor;
-    TConsoleProgress progress;
+    TConsoleProgress progress(argv[3]);
     const int count = extractor.ExtractArchive(argv[2], argv[3], progress);
     if (count < 1) {
         if (!progress.Failed()) {

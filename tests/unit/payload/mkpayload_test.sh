@@ -49,6 +49,11 @@ grep -qaF "$sjis" out.smz && ok || bad "the Japanese name is not stored as code 
 if "$mk" extract out.smz dest >stdout 2>stderr; then ok; else bad "extract: $(cat stderr)"; fi
 cmp -s text.txt dest/doc/text.txt && cmp -s random.bin dest/random.bin && cmp -s prog.bin dest/bin/prog.exe &&
   cmp -s one "dest/$sjis" && ok || bad "extracted files differ"
+# A folder not there yet whose UTF-8 name ends in a byte that code page 932 takes for a lead
+# byte ("あ" ends in 0x82), shown on the console as given.
+if "$mk" extract out.smz 'dest-あ' >stdout 2>stderr; then ok; else bad "extract into dest-あ: $(cat stderr)"; fi
+cmp -s text.txt 'dest-あ/doc/text.txt' && cmp -s one "dest-あ/$sjis" && ok || bad "files under dest-あ differ"
+grep -qF 'dest-あ/random.bin' stdout && ok || bad "the folder is not shown as given: $(cat stdout)"
 
 # Refusals.
 long=$(printf 'n%.0s' {1..256})

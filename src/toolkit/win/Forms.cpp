@@ -1163,6 +1163,11 @@ void TForm::SetVisible(bool Value)
     if (!Value) {
         FVisible = false;
         ShowWindow(FHandle, SW_HIDE);
+        // The system hands the activation of a hidden form to its owner, the sizeless
+        // application window; the form the user worked in before takes it at once instead.
+        if (GetActiveWindow() == Application->Handle()) {
+            Application->ActivateForm();
+        }
         if (Application->MainForm() == this) {
             Application->MainFormVisibility(false);
         }
@@ -1384,23 +1389,26 @@ LRESULT TApplication::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
             PostMessageA(FHandle, CM_ACTIVATEFORM, 0, 0);
         }
         break;
-    case CM_ACTIVATEFORM: {
-        if (GetActiveWindow() != FHandle || IsIconic(FHandle)) {
-            return 0;
-        }
-        HWND form = GetLastActivePopup(FHandle);
-        if (form == FHandle || !IsWindowVisible(form) || !IsWindowEnabled(form)) {
-            form = FMainForm != nullptr ? FMainForm->Handle() : nullptr;
-        }
-        if (form != nullptr && IsWindowVisible(form) && IsWindowEnabled(form)) {
-            SetActiveWindow(form);
+    case CM_ACTIVATEFORM:
+        if (GetActiveWindow() == FHandle && !IsIconic(FHandle)) {
+            ActivateForm();
         }
         return 0;
-    }
     default:
         break;
     }
     return DefWindowProcA(FHandle, Msg, wParam, lParam);
+}
+
+void TApplication::ActivateForm()
+{
+    HWND form = GetLastActivePopup(FHandle);
+    if (form == FHandle || !IsWindowVisible(form) || !IsWindowEnabled(form)) {
+        form = FMainForm != nullptr ? FMainForm->Handle() : nullptr;
+    }
+    if (form != nullptr && IsWindowVisible(form) && IsWindowEnabled(form)) {
+        SetActiveWindow(form);
+    }
 }
 
 void TApplication::MainFormVisibility(bool Visible)

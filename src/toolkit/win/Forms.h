@@ -496,6 +496,9 @@ private:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam);
     // The taskbar button follows the main form's visibility.
     void MainFormVisibility(bool Visible);
+    // Passes the activation from the application window to the form last active, else the
+    // main form, when it is shown and enabled.
+    void ActivateForm();
     bool Dispatch(MSG& Msg);
     std::string FTitle;
     TForm* FMainForm = nullptr;

@@ -21,14 +21,15 @@ struct TBox {
     std::string Text;
     std::string Caption;
     UINT Flags;
+    HWND Owner;
 };
 std::vector<TBox> Boxes;
 std::deque<int> Answers;
 std::function<void(const TBox&)> OnBox;
 
-int RecordBox(HWND, const std::string& Text, const std::string& Caption, UINT Flags)
+int RecordBox(HWND Owner, const std::string& Text, const std::string& Caption, UINT Flags)
 {
-    Boxes.push_back({Text, Caption, Flags});
+    Boxes.push_back({Text, Caption, Flags, Owner});
     if (OnBox) OnBox(Boxes.back());
     if (Answers.empty()) return IDOK;
     const int answer = Answers.front();
@@ -304,6 +305,7 @@ TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
 TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
 {
     const std::string folder = Base + "\\ソフト\\表";
+    SetupForm->Show();
     SetupForm->Edit1->SetText(folder);
     const std::string work = SetupForm->ExeFolder() + "work.tmp";
     DeleteFileA(work.c_str());
@@ -313,6 +315,7 @@ TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
     EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
     EXPECT_EQ(Boxes[0].Caption, Title);
     EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK));
+    EXPECT_EQ(Boxes[0].Owner, SetupForm->Handle()); // the progress window gave the activation back
     EXPECT_FALSE(progressShown); // hidden again before the closing message
     EXPECT_EQ(Closes, 1);
     EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");

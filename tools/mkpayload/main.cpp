@@ -176,7 +176,10 @@ public:
         FFailed = true;
         const std::size_t lineBreak = Message.find('\n');
         std::string text = Shown(Message.substr(0, lineBreak));
-        if (lineBreak != std::string::npos) text += " " + ShownPath(Message.substr(lineBreak + 1));
+        if (lineBreak != std::string::npos) {
+            text += ' ';
+            text += ShownPath(Message.substr(lineBreak + 1));
+        }
         std::fprintf(stderr, "mkpayload: %s\n", text.c_str());
     }
     void Truncated(const std::string& Path, uint64_t Written, uint32_t Size) override

@@ -26,7 +26,7 @@ constexpr std::size_t GroupInput = 1 + 8 * 2;
 constexpr std::size_t GroupOutput = 8 * MaxMatch;
 
 constexpr std::size_t InputChunk = 64 * 1024;
-constexpr std::size_t OutputChunk = 256 * 1024;
+constexpr std::size_t OutputChunk = ExtractWriteChunk;
 
 struct FileCloser {
     void operator()(std::FILE* f) const noexcept { std::fclose(f); }

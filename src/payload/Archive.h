@@ -5,6 +5,7 @@
 // them through TExtractProgress.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -73,6 +74,11 @@ struct TArchiveListing {
     std::string UnsafeName;
     bool HasUnsafeName = false;
 };
+
+// Decoded bytes reach each output file in writes of this size (the last one of an entry
+// shorter). Every write call has a cost of its own, so the extraction benchmark's plain copy
+// writes in pieces of the same size.
+constexpr std::size_t ExtractWriteChunk = 256 * 1024;
 
 class TArchiveInput;
 class TEntryOutput;

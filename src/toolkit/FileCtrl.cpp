@@ -13,10 +13,11 @@ const char* const PathDelimiters = "/";
 namespace {
 char NativeSeparator() { return PathDelimiters[0]; }
 
+// The text up to and including its last separator ("c:\a\b" -> "c:\a\", "ab:" -> "ab:").
 std::string ParentPart(const std::string& Dir)
 {
     const int i = LastDelimiter(PathDelimiters, Dir);
-    return Dir.substr(0, static_cast<std::size_t>(i < 0 ? 0 : i));
+    return Dir.substr(0, static_cast<std::size_t>(i + 1));
 }
 
 bool CreateOneDirectory(const std::string& Dir)
@@ -63,6 +64,8 @@ bool ForceDirectories(std::string Dir)
     if (Dir.size() < 3 || DirectoryExists(Dir)) {
         return true;
     }
+    // A text that is its own parent part ends in a separator still ("c:\a\\" after the one
+    // dropped above, "ab:"): it counts as created, as a root does.
     const std::string parent = ParentPart(Dir);
     if (parent == Dir) {
         return true;

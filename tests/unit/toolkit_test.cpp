@@ -349,6 +349,12 @@ TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
     EXPECT_FALSE(ForceDirectories(blocker + sep + "x" + sep + "y"));
     EXPECT_FALSE(DirectoryExists(blocker + sep + "x"));
 
+    // Two trailing separators: after the one dropped, the text is its own parent part and
+    // counts as created, as a root does; nothing is made.
+    const std::string doubled = root + sep + "doubled";
+    EXPECT_TRUE(ForceDirectories(doubled + sep + sep));
+    EXPECT_FALSE(DirectoryExists(doubled));
+
     EXPECT_THROW(ForceDirectories(""), EInOutError);
     EXPECT_TRUE(ForceDirectories("ab")); // too short to be a folder path: counts as created
     std::filesystem::remove_all(root);

@@ -15,6 +15,13 @@ endif()
 if(WIN32)
   target_compile_definitions(setup_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 STRICT)
 endif()
+if(SETUP_FUZZ)
+  # Every unit of ours gives the fuzzer coverage feedback and is checked by the sanitizers, not
+  # only the fuzz targets' own files; everything linking them links the sanitizer runtimes.
+  target_compile_options(setup_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-omit-frame-pointer)
+  target_link_options(setup_options INTERFACE -fsanitize=address,undefined)
+endif()
 if(SETUP_SANITIZE AND NOT WIN32)
   target_compile_options(setup_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)

@@ -730,41 +730,36 @@ void TButton::CommandNotify(WORD Code)
     TButtonControl::CommandNotify(Code);
 }
 
-TCheckBox::TCheckBox(TComponent* AOwner, TWinControl* AParent) : TButtonControl(AOwner)
+TCheckableButton::TCheckableButton(TComponent* AOwner, TWinControl* AParent, DWORD ButtonStyle)
+    : TButtonControl(AOwner)
 {
     SetParent(AParent);
     FTabStop = true;
-    CreateHandle("BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX, 0, AParent->Handle(), false);
+    CreateHandle("BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | ButtonStyle, 0, AParent->Handle(), false);
     UseClassicLook(FHandle);
 }
 
-bool TCheckBox::Checked() const
+bool TCheckableButton::Checked() const
 {
     return SendMessageA(FHandle, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
-void TCheckBox::SetChecked(bool Value)
+void TCheckableButton::SetChecked(bool Value)
 {
     SendMessageA(FHandle, BM_SETCHECK, Value ? BST_CHECKED : BST_UNCHECKED, 0);
 }
 
-HBRUSH TCheckBox::CtlColor(HDC DC)
+HBRUSH TCheckableButton::CtlColor(HDC DC)
 {
     SetBkMode(DC, TRANSPARENT);
     return TWinControl::CtlColor(DC);
 }
 
-TRadioButton::TRadioButton(TComponent* AOwner, TWinControl* AParent) : TButtonControl(AOwner)
-{
-    SetParent(AParent);
-    FTabStop = true;
-    CreateHandle("BUTTON", WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTORADIOBUTTON, 0, AParent->Handle(), false);
-    UseClassicLook(FHandle);
-}
+TCheckBox::TCheckBox(TComponent* AOwner, TWinControl* AParent) : TCheckableButton(AOwner, AParent, BS_AUTOCHECKBOX) {}
 
-bool TRadioButton::Checked() const
+TRadioButton::TRadioButton(TComponent* AOwner, TWinControl* AParent)
+    : TCheckableButton(AOwner, AParent, BS_AUTORADIOBUTTON)
 {
-    return SendMessageA(FHandle, BM_GETCHECK, 0, 0) == BST_CHECKED;
 }
 
 void TRadioButton::SetChecked(bool Value)
@@ -776,13 +771,7 @@ void TRadioButton::SetChecked(bool Value)
             }
         }
     }
-    SendMessageA(FHandle, BM_SETCHECK, Value ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-HBRUSH TRadioButton::CtlColor(HDC DC)
-{
-    SetBkMode(DC, TRANSPARENT);
-    return TWinControl::CtlColor(DC);
+    TCheckableButton::SetChecked(Value);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -849,16 +838,25 @@ int TComboBox::ItemCount() const
     return static_cast<int>(SendMessageA(FHandle, CB_GETCOUNT, 0, 0));
 }
 
-std::string TComboBox::Item(int Index) const
+namespace {
+// The text of item Index of a combo box or list box, by that control's own length and text
+// messages; an index outside the list raises.
+std::string ListItemText(HWND Handle, UINT LengthMessage, UINT TextMessage, LRESULT Error, int Index)
 {
-    const LRESULT length = SendMessageA(FHandle, CB_GETLBTEXTLEN, static_cast<WPARAM>(Index), 0);
-    if (length == CB_ERR) {
+    const LRESULT length = SendMessageA(Handle, LengthMessage, static_cast<WPARAM>(Index), 0);
+    if (length == Error) {
         throw EListError("List index out of bounds (" + IntToStr(Index) + ")");
     }
     std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(FHandle, CB_GETLBTEXT, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
+    SendMessageA(Handle, TextMessage, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
     text.resize(static_cast<std::size_t>(length));
     return text;
+}
+} // namespace
+
+std::string TComboBox::Item(int Index) const
+{
+    return ListItemText(FHandle, CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_ERR, Index);
 }
 
 int TComboBox::ItemIndex() const
@@ -905,14 +903,7 @@ int TListBox::ItemCount() const
 
 std::string TListBox::Item(int Index) const
 {
-    const LRESULT length = SendMessageA(FHandle, LB_GETTEXTLEN, static_cast<WPARAM>(Index), 0);
-    if (length == LB_ERR) {
-        throw EListError("List index out of bounds (" + IntToStr(Index) + ")");
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(FHandle, LB_GETTEXT, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
+    return ListItemText(FHandle, LB_GETTEXTLEN, LB_GETTEXT, LB_ERR, Index);
 }
 
 int TListBox::ItemIndex() const

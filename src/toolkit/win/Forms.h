@@ -258,21 +258,27 @@ private:
     int FModalResult = 0;
 };
 
-class TCheckBox : public TButtonControl {
+// A button that holds a checked state: the check box and the radio button.
+class TCheckableButton : public TButtonControl {
+public:
+    bool Checked() const;
+    virtual void SetChecked(bool Value);
+    HBRUSH CtlColor(HDC DC) override;
+
+protected:
+    TCheckableButton(TComponent* AOwner, TWinControl* AParent, DWORD ButtonStyle);
+};
+
+class TCheckBox : public TCheckableButton {
 public:
     TCheckBox(TComponent* AOwner, TWinControl* AParent);
-    bool Checked() const;
-    void SetChecked(bool Value);
-    HBRUSH CtlColor(HDC DC) override;
 };
 
 // Radio buttons sharing a parent form one group.
-class TRadioButton : public TButtonControl {
+class TRadioButton : public TCheckableButton {
 public:
     TRadioButton(TComponent* AOwner, TWinControl* AParent);
-    bool Checked() const;
-    void SetChecked(bool Value);
-    HBRUSH CtlColor(HDC DC) override;
+    void SetChecked(bool Value) override;
 };
 
 class TEdit : public TWinControl {

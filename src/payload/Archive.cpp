@@ -265,7 +265,7 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                 const uint8_t* const pStart = p;
                 const uint8_t* const pLast = p + (in.Available() - GroupInput);
                 const std::size_t oStart = o;
-                const std::size_t oLast = std::min<uint64_t>(TEntryOutput::FlushAt - 1, oStart + (remaining - GroupOutput));
+                const auto oLast = static_cast<std::size_t>(std::min<uint64_t>(TEntryOutput::FlushAt - 1, oStart + (remaining - GroupOutput)));
                 do {
                     const unsigned f = *p++;
                     if (f == 0xFF) {

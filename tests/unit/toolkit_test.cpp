@@ -35,7 +35,7 @@ void RunStreamModel(TStream& stream, uint32_t seed)
             if (pos + static_cast<int64_t>(data.size()) > static_cast<int64_t>(model.size())) {
                 model.resize(static_cast<std::size_t>(pos) + data.size());
             }
-            std::copy(data.begin(), data.end(), model.begin() + pos);
+            std::copy(data.begin(), data.end(), model.begin() + static_cast<std::ptrdiff_t>(pos));
             pos += static_cast<int64_t>(data.size());
             break;
         }
@@ -45,7 +45,7 @@ void RunStreamModel(TStream& stream, uint32_t seed)
             const int32_t n = stream.Read(got.data(), want);
             const int64_t expect = std::max<int64_t>(0, std::min<int64_t>(want, static_cast<int64_t>(model.size()) - pos));
             ASSERT_EQ(n, expect) << "step " << step;
-            ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, model.begin() + pos));
+            ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, model.begin() + static_cast<std::ptrdiff_t>(pos)));
             pos += n;
             break;
         }

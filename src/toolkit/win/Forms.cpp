@@ -76,17 +76,7 @@ class TOtherWindowsDisabled {
 public:
     explicit TOtherWindowsDisabled(HWND Keep) : FKeep(Keep)
     {
-        EnumThreadWindows(
-            GetCurrentThreadId(),
-            [](HWND Window, LPARAM Param) -> BOOL {
-                auto* self = reinterpret_cast<TOtherWindowsDisabled*>(Param);
-                if (Window != self->FKeep && IsWindowVisible(Window) && IsWindowEnabled(Window)) {
-                    EnableWindow(Window, FALSE);
-                    self->FWindows.push_back(Window);
-                }
-                return TRUE;
-            },
-            reinterpret_cast<LPARAM>(this));
+        EnumThreadWindows(GetCurrentThreadId(), DisableOne, reinterpret_cast<LPARAM>(this));
     }
     ~TOtherWindowsDisabled() { Enable(); }
     TOtherWindowsDisabled(const TOtherWindowsDisabled&) = delete;
@@ -101,6 +91,17 @@ public:
     }
 
 private:
+    // A window-enumeration callback: a plain function with the system's calling convention.
+    static BOOL CALLBACK DisableOne(HWND Window, LPARAM Param)
+    {
+        auto* self = reinterpret_cast<TOtherWindowsDisabled*>(Param);
+        if (Window != self->FKeep && IsWindowVisible(Window) && IsWindowEnabled(Window)) {
+            EnableWindow(Window, FALSE);
+            self->FWindows.push_back(Window);
+        }
+        return TRUE;
+    }
+
     HWND FKeep;
     std::vector<HWND> FWindows;
 };

@@ -74,14 +74,14 @@ void RunModel(TStream& source, int32_t bufferSize, uint32_t seed)
                 for (auto& b : data) b = static_cast<uint8_t>(rng());
                 ASSERT_EQ(stream.Write(data.data(), static_cast<int32_t>(data.size())), static_cast<int32_t>(data.size()));
                 if (!data.empty() && pos + static_cast<int64_t>(data.size()) > size()) model.resize(static_cast<std::size_t>(pos) + data.size());
-                std::copy(data.begin(), data.end(), model.begin() + pos);
+                std::copy(data.begin(), data.end(), model.begin() + static_cast<std::ptrdiff_t>(pos));
                 pos += static_cast<int64_t>(data.size());
             } else if (op <= 2) {
                 const int32_t want = length();
                 std::vector<uint8_t> got(static_cast<std::size_t>(want));
                 const int32_t n = stream.Read(got.data(), want);
                 ASSERT_EQ(n, std::clamp<int64_t>(size() - pos, 0, want));
-                ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, model.begin() + pos));
+                ASSERT_TRUE(std::equal(got.begin(), got.begin() + n, model.begin() + static_cast<std::ptrdiff_t>(pos)));
                 pos += n;
                 if (n < want) { // ended on an empty fill: nothing delivered since, no room
                     ASSERT_THROW(stream.PutBack('?'), EStreamError);

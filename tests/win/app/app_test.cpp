@@ -192,18 +192,19 @@ TEST_F(SetupWindow, StartButtonHasTheFocusAndTabFollowsTheDesignOrder)
 // window, or when it asks for one.
 std::vector<HWND> TaskbarWindows()
 {
-    std::vector<HWND> windows;
-    EnumThreadWindows(
-        GetCurrentThreadId(),
-        [](HWND Window, LPARAM Param) -> BOOL {
+    struct Collect {
+        static BOOL CALLBACK One(HWND Window, LPARAM Param)
+        {
             const LONG_PTR ex = GetWindowLongPtrA(Window, GWL_EXSTYLE);
             if (IsWindowVisible(Window) &&
                 ((GetWindow(Window, GW_OWNER) == nullptr && (ex & WS_EX_TOOLWINDOW) == 0) || (ex & WS_EX_APPWINDOW) != 0)) {
                 reinterpret_cast<std::vector<HWND>*>(Param)->push_back(Window);
             }
             return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&windows));
+        }
+    };
+    std::vector<HWND> windows;
+    EnumThreadWindows(GetCurrentThreadId(), Collect::One, reinterpret_cast<LPARAM>(&windows));
     return windows;
 }
 
@@ -451,7 +452,10 @@ TEST_F(SetupWindow, BrowseAcceptsTheBareParentOrAnyOtherFolder)
             dialog->FolderEdit()->SetText(c.typed);
             (c.cancel ? dialog->CancelButton() : dialog->OkButton())->Click();
         };
-        const UINT_PTR timer = SetTimer(nullptr, 0, 30, [](HWND, UINT, UINT_PTR, DWORD) { act(); });
+        struct Tick {
+            static void CALLBACK Run(HWND, UINT, UINT_PTR, DWORD) { act(); }
+        };
+        const UINT_PTR timer = SetTimer(nullptr, 0, 30, Tick::Run);
         Click(SetupForm->Button2);
         KillTimer(nullptr, timer);
         EXPECT_TRUE(done);

@@ -31,6 +31,8 @@ class EWriteError : public EStreamError { using EStreamError::EStreamError; };
 // An index outside a list's bounds.
 class EListError : public Exception { using Exception::Exception; };
 class EStringListError : public EListError { using EListError::EListError; };
+// A count or number that does not fit the width it is given to (a 16-bit count, a reply number).
+class ERangeError : public Exception { using Exception::Exception; };
 // Text that cannot be converted (a number, a date).
 class EConvertError : public Exception { using Exception::Exception; };
 

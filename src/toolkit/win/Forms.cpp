@@ -445,10 +445,10 @@ HBRUSH TWinControl::ColorBrush()
 {
     const COLORREF color = ColorToRGB(EffectiveColor());
     if (!FBrush || FBrushColor != color) {
-        FBrush.reset(CreateSolidBrush(color));
+        FBrush.Reset(CreateSolidBrush(color));
         FBrushColor = color;
     }
-    return FBrush.get();
+    return FBrush.Get();
 }
 
 HBRUSH TWinControl::CtlColor(HDC DC)
@@ -534,7 +534,7 @@ void TWinControl::ApplyFont()
         return;
     }
     TFontHandle font = FFont.CreateHandle();
-    SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    SendMessageA(FHandle, WM_SETFONT, reinterpret_cast<WPARAM>(font.Get()), TRUE);
     FFontHandle = std::move(font); // the old font is freed only after the window let go of it
 }
 
@@ -630,7 +630,7 @@ void TLabel::AdjustSize()
     }
     HDC dc = GetDC(nullptr);
     TFontHandle font = FFont.CreateHandle();
-    HGDIOBJ old = SelectObject(dc, font.get());
+    HGDIOBJ old = SelectObject(dc, font.Get());
     RECT r{0, 0, FWordWrap && FWidth > 0 ? FWidth : 0, 0};
     const std::string text = FCaption.empty() ? std::string(" ") : FCaption;
     DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &r,
@@ -643,7 +643,7 @@ void TLabel::AdjustSize()
 void TLabel::Paint(HDC DC)
 {
     TFontHandle font = FFont.CreateHandle();
-    HGDIOBJ old = SelectObject(DC, font.get());
+    HGDIOBJ old = SelectObject(DC, font.Get());
     RECT r{FLeft, FTop, FLeft + FWidth, FTop + FHeight};
     if (FTransparent) {
         SetBkMode(DC, TRANSPARENT);
@@ -651,7 +651,7 @@ void TLabel::Paint(HDC DC)
         SetBkMode(DC, OPAQUE);
         SetBkColor(DC, ColorToRGB(EffectiveColor()));
         TBrushHandle brush(CreateSolidBrush(ColorToRGB(EffectiveColor())));
-        FillRect(DC, &r, brush.get());
+        FillRect(DC, &r, brush.Get());
     }
     SetTextColor(DC, ColorToRGB(FEnabled ? FFont.Color : static_cast<COLORREF>(0x80000000u | COLOR_GRAYTEXT)));
     DrawTextA(DC, FCaption.c_str(), static_cast<int>(FCaption.size()), &r, DT_NOPREFIX | (FWordWrap ? DT_WORDBREAK : 0u));
@@ -666,7 +666,7 @@ bool TImage::LoadFromResourceName(HINSTANCE Instance, const std::string& Name)
     if (bitmap == nullptr) {
         return false;
     }
-    FBitmap.reset(bitmap);
+    FBitmap.Reset(bitmap);
     BITMAP info{};
     GetObjectA(bitmap, sizeof(info), &info);
     FPictureWidth = info.bmWidth;
@@ -685,7 +685,7 @@ void TImage::Paint(HDC DC)
         return;
     }
     HDC memory = CreateCompatibleDC(DC);
-    HGDIOBJ old = SelectObject(memory, FBitmap.get());
+    HGDIOBJ old = SelectObject(memory, FBitmap.Get());
     BitBlt(DC, FLeft, FTop, std::min(FWidth, FPictureWidth), std::min(FHeight, FPictureHeight), memory, 0, 0, SRCCOPY);
     SelectObject(memory, old);
     DeleteDC(memory);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "Classes.h"
+#include "Handles.h"
 
 // ---------------------------------------------------------------------------------------------
 // Message boxes. Every modal message box of the program goes through MessageBoxFunc, so that an
@@ -35,16 +36,6 @@ std::string ExceptionDisplayText(const std::string& Message);
 constexpr int ProgressBarLimit = 0xFFFF;
 int ScaledRange(int64_t Max) noexcept;
 int ScaledPosition(int64_t Position, int64_t Max) noexcept;
-
-// ---------------------------------------------------------------------------------------------
-// Small RAII holders.
-
-struct TGdiObjectDeleter {
-    void operator()(HGDIOBJ Object) const noexcept { if (Object != nullptr) DeleteObject(Object); }
-};
-using TFontHandle = std::unique_ptr<std::remove_pointer_t<HFONT>, TGdiObjectDeleter>;
-using TBrushHandle = std::unique_ptr<std::remove_pointer_t<HBRUSH>, TGdiObjectDeleter>;
-using TBitmapHandle = std::unique_ptr<std::remove_pointer_t<HBITMAP>, TGdiObjectDeleter>;
 
 // ---------------------------------------------------------------------------------------------
 // Fonts and colours.

@@ -8,13 +8,9 @@
 #include <string>
 
 #include "Classes.h"
+#include "Handles.h"
 
 class ERegistryException : public Exception { using Exception::Exception; };
-
-struct TRegKeyCloser {
-    void operator()(HKEY Key) const noexcept { if (Key != nullptr) RegCloseKey(Key); }
-};
-using TRegKey = std::unique_ptr<std::remove_pointer_t<HKEY>, TRegKeyCloser>;
 
 class TRegistry : public TObject {
 public:
@@ -26,13 +22,13 @@ public:
     void SetRootKey(HKEY Value);
     REGSAM Access() const noexcept { return FAccess; }
     void SetAccess(REGSAM Value) noexcept { FAccess = Value; }
-    HKEY CurrentKey() const noexcept { return FCurrentKey.get(); }
+    HKEY CurrentKey() const noexcept { return FCurrentKey.Get(); }
 
     // A path starting with "\" is taken from the root, any other from the open key (or the root
     // when none is open). CanCreate creates missing parts (non-volatile). On success the key
     // becomes the open key; on failure the open key stays as it was.
     bool OpenKey(const std::string& Key, bool CanCreate);
-    void CloseKey() noexcept { FCurrentKey.reset(); }
+    void CloseKey() noexcept { FCurrentKey.Reset(); }
 
     // A missing value, or one of size zero, reads as "". REG_SZ and REG_EXPAND_SZ are taken as
     // stored (nothing is expanded) up to the first zero byte; any other type raises

@@ -9,6 +9,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// The sockets header first: it must come before <windows.h> could bring the older one in.
+#include <winsock2.h>
 #include <windows.h>
 
 #undef PostMessage

@@ -14,6 +14,7 @@
 
 #include "FileCtrl.h"
 #include "Forms.h"
+#include "HiddenWindow.h"
 #include "Registry.h"
 #include "ResourceStream.h"
 #include "SysUtils.h"
@@ -565,6 +566,70 @@ TEST(ResourceStream, ReadsSeeksAndSavesTheBytes)
 TEST(ResourceStream, MissingResourceRaises)
 {
     EXPECT_THROW(TResourceStream(GetModuleHandleA(nullptr), "davareduravu", "smz"), EResNotFound);
+}
+
+// The hidden-window base: the object gets every message once it is kept in the window, an
+// exception stops at the window's edge, and the window goes with the object.
+class TProbeWindow : public THiddenWindow {
+public:
+    explicit TProbeWindow(const char* ClassName) { AllocateHandle(ClassName); }
+    std::vector<UINT> Seen;
+    std::string Failed;
+
+protected:
+    LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (Msg >= WM_USER) {
+            Seen.push_back(Msg);
+            if (Msg == WM_USER + 1) throw Exception("from the handler");
+            return 42;
+        }
+        return THiddenWindow::WndProc(Msg, wParam, lParam);
+    }
+    LRESULT WndProcFailed(const std::exception& E, UINT) noexcept override
+    {
+        Failed = E.what();
+        return 7;
+    }
+};
+
+TEST(HiddenWindow, PassesMessagesToItsObjectAndCatchesAtTheEdge)
+{
+    HWND first = nullptr;
+    {
+        TProbeWindow a("ProbeWindowClass"), b("ProbeWindowClass"); // the class is registered once
+        first = a.Handle();
+        ASSERT_NE(first, nullptr);
+        ASSERT_NE(b.Handle(), nullptr);
+        EXPECT_EQ(THiddenWindow::FromHandle(first), &a);
+        EXPECT_EQ(GetWindowLongA(first, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, WS_EX_TOOLWINDOW);
+        EXPECT_FALSE(IsWindowVisible(first));
+        EXPECT_EQ(SendMessageA(first, WM_USER, 0, 0), 42);
+        EXPECT_EQ(SendMessageA(first, WM_USER + 1, 0, 0), 7);
+        EXPECT_EQ(a.Failed, "from the handler");
+        EXPECT_EQ(a.Seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
+        EXPECT_TRUE(b.Seen.empty());
+    }
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_EQ(THiddenWindow::FromHandle(GetDesktopWindow()), nullptr);
+}
+
+TEST(Handles, EachHolderFreesItsHandleOnce)
+{
+    HANDLE raw = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DWORD flags = 0;
+    {
+        TKernelHandle event(raw);
+        TKernelHandle moved(std::move(event));
+        EXPECT_FALSE(event);
+        EXPECT_TRUE(GetHandleInformation(raw, &flags));
+    }
+    EXPECT_FALSE(GetHandleInformation(raw, &flags));
+    TKernelHandle invalid(INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(invalid);
+    TFindHandle none;
+    EXPECT_FALSE(none);
+    EXPECT_EQ(none.Get(), INVALID_HANDLE_VALUE);
 }
 
 } // namespace

@@ -1,0 +1,199 @@
+// One owner for every kind of handle the program takes from the system. Each holder frees its
+// handle exactly once, on every way out of the scope that holds it; nothing is freed by hand.
+#pragma once
+
+#include "Win.h"
+
+#include <objbase.h>
+
+#include <utility>
+
+// A move-only owner of one handle. Traits give the handle type, its empty value, what counts as
+// empty (some kinds have two) and how it is freed.
+template <typename Traits>
+class TUniqueHandle {
+public:
+    using THandle = typename Traits::THandle;
+
+    TUniqueHandle() noexcept = default;
+    explicit TUniqueHandle(THandle Handle) noexcept : FHandle(Handle) {}
+    ~TUniqueHandle() { Reset(); }
+    TUniqueHandle(TUniqueHandle&& Other) noexcept : FHandle(Other.Release()) {}
+    TUniqueHandle& operator=(TUniqueHandle&& Other) noexcept
+    {
+        if (this != &Other) Reset(Other.Release());
+        return *this;
+    }
+    TUniqueHandle(const TUniqueHandle&) = delete;
+    TUniqueHandle& operator=(const TUniqueHandle&) = delete;
+
+    THandle Get() const noexcept { return FHandle; }
+    explicit operator bool() const noexcept { return Traits::Valid(FHandle); }
+    // Gives the handle up without freeing it.
+    THandle Release() noexcept { return std::exchange(FHandle, Traits::Empty()); }
+    void Reset(THandle Handle = Traits::Empty()) noexcept
+    {
+        const THandle old = std::exchange(FHandle, Handle);
+        if (Traits::Valid(old)) Traits::Free(old);
+    }
+    // For an API that returns the handle through a pointer: frees the held one first.
+    THandle* Put() noexcept
+    {
+        Reset();
+        return &FHandle;
+    }
+
+private:
+    THandle FHandle = Traits::Empty();
+};
+
+namespace HandleTraits {
+
+template <typename H, auto FreeFunction>
+struct TNullEmpty {
+    using THandle = H;
+    static constexpr THandle Empty() noexcept { return nullptr; }
+    static bool Valid(THandle Handle) noexcept { return Handle != nullptr; }
+    static void Free(THandle Handle) noexcept { FreeFunction(Handle); }
+};
+
+// Kernel objects: the functions that make them fail with either null or INVALID_HANDLE_VALUE.
+struct TKernel {
+    using THandle = HANDLE;
+    static THandle Empty() noexcept { return nullptr; }
+    static bool Valid(THandle Handle) noexcept { return Handle != nullptr && Handle != INVALID_HANDLE_VALUE; }
+    static void Free(THandle Handle) noexcept { CloseHandle(Handle); }
+};
+
+struct TFind {
+    using THandle = HANDLE;
+    static THandle Empty() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool Valid(THandle Handle) noexcept { return Handle != INVALID_HANDLE_VALUE && Handle != nullptr; }
+    static void Free(THandle Handle) noexcept { FindClose(Handle); }
+};
+
+struct TSocket {
+    using THandle = SOCKET;
+    static constexpr THandle Empty() noexcept { return INVALID_SOCKET; }
+    static bool Valid(THandle Handle) noexcept { return Handle != INVALID_SOCKET; }
+    static void Free(THandle Handle) noexcept { closesocket(Handle); }
+};
+
+inline void FreeRegKey(HKEY Key) noexcept { RegCloseKey(Key); }
+inline void FreeGdiObject(HGDIOBJ Object) noexcept { DeleteObject(Object); }
+inline void FreeMemoryDC(HDC DC) noexcept { DeleteDC(DC); }
+inline void FreeWindow(HWND Window) noexcept { DestroyWindow(Window); }
+
+} // namespace HandleTraits
+
+// A key opened or created by the registry functions; the predefined root keys are never held.
+using TRegKey = TUniqueHandle<HandleTraits::TNullEmpty<HKEY, HandleTraits::FreeRegKey>>;
+using TKernelHandle = TUniqueHandle<HandleTraits::TKernel>;
+using TFindHandle = TUniqueHandle<HandleTraits::TFind>;
+using TSocketHandle = TUniqueHandle<HandleTraits::TSocket>;
+// A window this thread created; it must be destroyed by the same thread.
+using TWindowHandle = TUniqueHandle<HandleTraits::TNullEmpty<HWND, HandleTraits::FreeWindow>>;
+template <typename H>
+using TGdiHandle = TUniqueHandle<HandleTraits::TNullEmpty<H, HandleTraits::FreeGdiObject>>;
+using TFontHandle = TGdiHandle<HFONT>;
+using TBrushHandle = TGdiHandle<HBRUSH>;
+using TBitmapHandle = TGdiHandle<HBITMAP>;
+using TPenHandle = TGdiHandle<HPEN>;
+// A DC from CreateCompatibleDC.
+using TMemoryDC = TUniqueHandle<HandleTraits::TNullEmpty<HDC, HandleTraits::FreeMemoryDC>>;
+
+// A DC from GetDC, released to the window it came from (null: the screen).
+class TWindowDC {
+public:
+    explicit TWindowDC(HWND Window) noexcept : FWindow(Window), FDC(GetDC(Window)) {}
+    ~TWindowDC()
+    {
+        if (FDC != nullptr) ReleaseDC(FWindow, FDC);
+    }
+    TWindowDC(const TWindowDC&) = delete;
+    TWindowDC& operator=(const TWindowDC&) = delete;
+    HDC Get() const noexcept { return FDC; }
+    explicit operator bool() const noexcept { return FDC != nullptr; }
+
+private:
+    HWND FWindow;
+    HDC FDC;
+};
+
+// BeginPaint / EndPaint around a WM_PAINT handler, also when the painting raises.
+class TPaintDC {
+public:
+    explicit TPaintDC(HWND Window) noexcept : FWindow(Window) { FDC = BeginPaint(Window, &FPaint); }
+    ~TPaintDC() { EndPaint(FWindow, &FPaint); }
+    TPaintDC(const TPaintDC&) = delete;
+    TPaintDC& operator=(const TPaintDC&) = delete;
+    HDC Get() const noexcept { return FDC; }
+    const PAINTSTRUCT& Paint() const noexcept { return FPaint; }
+
+private:
+    HWND FWindow;
+    PAINTSTRUCT FPaint{};
+    HDC FDC = nullptr;
+};
+
+// An object selected into a DC for the holder's lifetime; the previous one is selected back.
+class TSelectedObject {
+public:
+    TSelectedObject(HDC DC, HGDIOBJ Object) noexcept : FDC(DC), FOld(SelectObject(DC, Object)) {}
+    ~TSelectedObject()
+    {
+        if (FOld != nullptr && FOld != HGDI_ERROR) SelectObject(FDC, FOld);
+    }
+    TSelectedObject(const TSelectedObject&) = delete;
+    TSelectedObject& operator=(const TSelectedObject&) = delete;
+
+private:
+    HDC FDC;
+    HGDIOBJ FOld;
+};
+
+// CoInitialize for the holder's lifetime: balanced only when it succeeded (S_FALSE, "already
+// initialised", included, which still has to be matched by CoUninitialize).
+class TComInitialization {
+public:
+    TComInitialization() noexcept : FCode(CoInitialize(nullptr)) {}
+    ~TComInitialization()
+    {
+        if (SUCCEEDED(FCode)) CoUninitialize();
+    }
+    TComInitialization(const TComInitialization&) = delete;
+    TComInitialization& operator=(const TComInitialization&) = delete;
+    HRESULT Code() const noexcept { return FCode; }
+
+private:
+    HRESULT FCode;
+};
+
+// System timer Id of a window, killed when the holder goes (before its window, if declared after it).
+class TTimerId {
+public:
+    TTimerId() noexcept = default;
+    ~TTimerId() { Kill(); }
+    TTimerId(const TTimerId&) = delete;
+    TTimerId& operator=(const TTimerId&) = delete;
+    // SetTimer on Window; false when the system has no timer left.
+    bool Set(HWND Window, UINT_PTR Id, UINT Interval) noexcept
+    {
+        Kill();
+        if (SetTimer(Window, Id, Interval, nullptr) == 0) return false;
+        FWindow = Window;
+        FId = Id;
+        return true;
+    }
+    void Kill() noexcept
+    {
+        if (FId != 0) KillTimer(FWindow, FId);
+        FWindow = nullptr;
+        FId = 0;
+    }
+    bool Running() const noexcept { return FId != 0; }
+
+private:
+    HWND FWindow = nullptr;
+    UINT_PTR FId = 0;
+};

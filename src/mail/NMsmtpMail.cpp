@@ -67,7 +67,10 @@ std::mt19937 SeededGenerator()
     return std::mt19937(seed);
 }
 
-// Reads the whole file into Target. Opening is where a missing file shows (EFOpenError).
+// Reads the whole file into Target. Opening is where a missing file shows (EFOpenError). The
+// encoder asks its source's position and size for every 45-byte line; on a file stream each
+// ask is a seek that drops the runtime's read buffer (10 MiB took 1.3 s instead of 0.03 s under
+// Wine), so it works from memory instead.
 void LoadAttachment(const std::string& Path, TMemoryStream& Target)
 {
     TFileStream file(Path, fmOpenRead);

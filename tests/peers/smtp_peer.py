@@ -503,7 +503,7 @@ def stop_peer(state_dir: Path) -> bool:
     return True
 
 
-def start_peer(state_dir: Path) -> int:
+def start_peer(state_dir: Path, quiet=False) -> int:
     state_dir.mkdir(parents=True, exist_ok=True)
     stop_peer(state_dir)
     (state_dir / 'peer.ports').unlink(missing_ok=True)
@@ -523,7 +523,8 @@ def start_peer(state_dir: Path) -> int:
             sys.stderr.write('the SMTP peer did not start listening\n')
             return 1
         time.sleep(0.05)
-    print((state_dir / 'peer.ports').read_text(), end='')
+    if not quiet:
+        print((state_dir / 'peer.ports').read_text(), end='')
     return 0
 
 

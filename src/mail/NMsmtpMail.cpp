@@ -14,6 +14,10 @@ constexpr std::string_view kCrLf = "\r\n";
 // The mail is held in memory and moved with 32-bit counts; an attachment's encoded form (4/3 of
 // the file and a line end per 45 bytes) must stay well inside that.
 constexpr int64_t kMaxAttachmentBytes = int64_t{1} << 30;
+// The socket layer writes a text of up to 65,535 bytes at once. The header is written after
+// DATA has been accepted: failing then would leave the server reading the next commands as
+// mail text, so a header that cannot be written is refused before the first command.
+constexpr std::size_t kMaxWrite = 65536;
 
 void WriteText(TMemoryStream& Stream, std::string_view Text)
 {
@@ -234,6 +238,10 @@ std::string HeaderText(const TStringList& FinalHeader)
         text += kCrLf;
     }
     text += "\r\n\r\n";
+    if (text.size() >= kMaxWrite) {
+        throw Exception("Refused: the header text is " + IntToStr(static_cast<int64_t>(text.size())) +
+                        " bytes long; at most 65535 can be sent");
+    }
     return text;
 }
 

@@ -138,6 +138,7 @@ bool IsContinuationLine(std::string_view Line) noexcept;
 // What SendMail writes before the body, in one piece: every line followed by CR LF, then
 // CR LF CR LF (the end of the header and an empty first body line). Raises, naming the line, for
 // a line holding CR, LF or NUL: lines put in by an OnSendStart handler are checked here too.
+// Raises as well when the text is 65,536 bytes or longer, which the socket layer cannot write.
 std::string HeaderText(const TStringList& FinalHeader);
 
 // ---------------------------------------------------------------------------------------------

@@ -3,8 +3,11 @@
 
 #include <string>
 
-#include "Forms.h"
+#include "Buttons.h"
+#include "Form.h"
+#include "InputControls.h"
 #include "Shelllink.h"
+#include "StaticControls.h"
 
 // Fixed texts and places of the installer.
 extern const char* const SApplicationTitle;   // "doduza　領収書発行セットアップ"

@@ -8,11 +8,14 @@
 #include <functional>
 #include <iterator>
 
+#include "Application.h"
 #include "Compress.h"
 #include "Dlsetup.h"
 #include "FileCtrl.h"
 #include "Library.h"
+#include "MessageBox.h"
 #include "Registry.h"
+#include "SelectDir.h"
 #include "SysUtils.h"
 
 namespace {

@@ -1,0 +1,53 @@
+// The controls that take typing or a choice: edit box, combo box, list box.
+#pragma once
+
+#include <string>
+
+#include "Control.h"
+
+class TEdit : public TWinControl {
+public:
+    TEdit(TComponent* AOwner, TWinControl* AParent);
+    std::string Text() const { return Caption(); }
+    void SetText(const std::string& Value) { SetCaption(Value); }
+    // A read-only box still takes the focus on a click; a "caption box" also leaves the tab order
+    // (SetTabStop(false)) and gets its own colour and font colour.
+    bool ReadOnly() const noexcept { return FReadOnly; }
+    void SetReadOnly(bool Value);
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnChange;
+
+private:
+    bool FReadOnly = false;
+};
+
+// A drop-down combo box whose edit part accepts typing.
+class TComboBox : public TWinControl {
+public:
+    TComboBox(TComponent* AOwner, TWinControl* AParent);
+    void AddItem(const std::string& Item);
+    void ClearItems();
+    int ItemCount() const;
+    std::string Item(int Index) const;
+    // -1 when no item is selected (typing into the edit part selects none).
+    int ItemIndex() const;
+    void SetItemIndex(int Value);
+    std::string Text() const { return Caption(); }
+    void SetText(const std::string& Value) { SetCaption(Value); }
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnChange;
+};
+
+class TListBox : public TWinControl {
+public:
+    TListBox(TComponent* AOwner, TWinControl* AParent);
+    void AddItem(const std::string& Item);
+    void ClearItems();
+    int ItemCount() const;
+    std::string Item(int Index) const;
+    int ItemIndex() const;
+    void SetItemIndex(int Value);
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnDblClick;
+};

@@ -11,43 +11,28 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 
+#include "Application.h"
+#include "Bars.h"
+#include "Buttons.h"
 #include "FileCtrl.h"
-#include "Forms.h"
+#include "Form.h"
 #include "HiddenWindow.h"
+#include "InputControls.h"
+#include "MessageBoxRecorder.h"
 #include "Registry.h"
 #include "ResourceStream.h"
+#include "SelectDir.h"
+#include "StaticControls.h"
 #include "SysUtils.h"
 
 namespace {
 
-struct TBox {
-    std::string Text;
-    std::string Caption;
-    UINT Flags;
-};
-std::vector<TBox> Boxes;
-std::deque<int> Answers;
-
-int RecordBox(HWND, const std::string& Text, const std::string& Caption, UINT Flags)
-{
-    Boxes.push_back({Text, Caption, Flags});
-    if (Answers.empty()) return IDOK;
-    const int answer = Answers.front();
-    Answers.pop_front();
-    return answer;
-}
-
 class Toolkit : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        Boxes.clear();
-        Answers.clear();
-        MessageBoxFunc = RecordBox;
-        Application->SetTitle("doduza　領収書発行セットアップ");
-    }
-    void TearDown() override { MessageBoxFunc = SystemMessageBox; }
+    void SetUp() override { Application->SetTitle("doduza　領収書発行セットアップ"); }
+    TMessageBoxRecorder Boxes;
 };
 
 std::string TempFolder(const std::string& Name)
@@ -347,8 +332,8 @@ TEST_F(Toolkit, ChooserAcceptRules)
         {"", {}, false, false, false},
     };
     for (const auto& c : cases) {
-        Boxes.clear();
-        Answers = c.answers;
+        Boxes.Clear();
+        for (const int answer : c.answers) Boxes.Answer(answer);
         EXPECT_EQ(dialog.CanAccept(c.folder), c.accepted) << c.folder;
         EXPECT_EQ(!Boxes.empty(), c.asked) << c.folder;
         if (!Boxes.empty()) {
@@ -374,14 +359,14 @@ TEST_F(Toolkit, ChooserTypedFolderNoThenYes)
             ASSERT_NE(dialog, nullptr);
             captionRight = dialog->Caption() == "ディレクトリの選択";
             dialog->FolderEdit()->SetText(wanted);
-            Answers = {IDNO};
+            Boxes.Answer(IDNO);
             dialog->OkButton()->Click();
         },
         [&] {
             TSelectDirDlg* dialog = OpenChooser();
             ASSERT_NE(dialog, nullptr); // "No" kept it open
             EXPECT_FALSE(DirectoryExists(wanted));
-            Answers = {IDYES};
+            Boxes.Answer(IDYES);
             dialog->OkButton()->Click();
         },
     });
@@ -426,10 +411,10 @@ protected:
         cleanup.DeleteKey(Key);
         Toolkit::TearDown();
     }
-    HKEY RawKey()
+    TRegKey RawKey()
     {
-        HKEY key = nullptr;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key.substr(1).c_str(), 0, KEY_ALL_ACCESS, &key);
+        TRegKey key;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key.substr(1).c_str(), 0, KEY_ALL_ACCESS, key.Put());
         return key;
     }
     std::string Key;
@@ -441,11 +426,9 @@ TEST_F(Registry, AbsentKeyIsNotCreatedByOpening)
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     EXPECT_EQ(reg.Access(), static_cast<REGSAM>(KEY_ALL_ACCESS));
     EXPECT_FALSE(reg.OpenKey(Key, false));
-    EXPECT_EQ(RawKey(), nullptr);
+    EXPECT_FALSE(RawKey());
     EXPECT_TRUE(reg.OpenKey(Key, true));
-    HKEY raw = RawKey();
-    EXPECT_NE(raw, nullptr);
-    RegCloseKey(raw);
+    EXPECT_TRUE(RawKey());
 }
 
 TEST_F(Registry, WrittenStringsReadBackAndCountTheirZero)
@@ -572,7 +555,10 @@ TEST(ResourceStream, MissingResourceRaises)
 // exception stops at the window's edge, and the window goes with the object.
 class TProbeWindow : public THiddenWindow {
 public:
-    explicit TProbeWindow(const char* ClassName) { AllocateHandle(ClassName); }
+    explicit TProbeWindow(const char* ClassName, HWND Owner = nullptr)
+    {
+        AllocateHandle(ClassName, "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, Owner);
+    }
     std::vector<UINT> Seen;
     std::string Failed;
 
@@ -609,9 +595,38 @@ TEST(HiddenWindow, PassesMessagesToItsObjectAndCatchesAtTheEdge)
         EXPECT_EQ(a.Failed, "from the handler");
         EXPECT_EQ(a.Seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
         EXPECT_TRUE(b.Seen.empty());
+        EXPECT_EQ(GetWindow(first, GW_OWNER), nullptr);
+        TProbeWindow owned("ProbeWindowClass", Application->Handle());
+        EXPECT_EQ(GetWindow(owned.Handle(), GW_OWNER), Application->Handle());
     }
     EXPECT_FALSE(IsWindow(first));
     EXPECT_EQ(THiddenWindow::FromHandle(GetDesktopWindow()), nullptr);
+}
+
+TEST_F(Toolkit, ApplicationWindowIsAHiddenWindowThatShowsItsFailures)
+{
+    HWND window = Application->Handle();
+    EXPECT_NE(THiddenWindow::FromHandle(window), nullptr);
+    char name[64] = {}, caption[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, caption, sizeof caption);
+    EXPECT_STREQ(name, "TApplication");
+    EXPECT_EQ(caption, Application->Title());
+    EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0); // it has the taskbar button
+    RECT r, area;
+    GetWindowRect(window, &r);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    EXPECT_EQ(r.left, (area.left + area.right) / 2);
+    EXPECT_EQ(r.top, (area.top + area.bottom) / 2);
+
+    // "Close" on the taskbar button runs the main form's close handler in the window's handler.
+    TForm* main = nullptr;
+    Application->CreateForm(main);
+    const std::unique_ptr<TForm> owned(main);
+    main->OnClose = [](TObject*, TCloseAction&) { throw EInOutError("閉じられません"); };
+    EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"閉じられません."});
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
 }
 
 TEST(Handles, EachHolderFreesItsHandleOnce)

@@ -127,10 +127,29 @@ TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
     OnClose = [this](TObject* Sender, TCloseAction& Action) { FormClose(Sender, Action); };
 }
 
+TSetupForm::~TSetupForm()
+{
+    ReleaseHelpers();
+}
+
+void TSetupForm::ReleaseHelpers() noexcept
+{
+    if (Library == FLibrary.get()) {
+        Library = nullptr;
+    }
+    if (ShellLink == FShellLink.get()) {
+        ShellLink = nullptr;
+    }
+    FShellLink.reset();
+    FLibrary.reset();
+}
+
 void TSetupForm::FormCreate(TObject*)
 {
-    Library = new TLibrary;
-    ShellLink = new TShellLink;
+    FLibrary = std::make_unique<TLibrary>();
+    FShellLink = std::make_unique<TShellLink>();
+    Library = FLibrary.get();
+    ShellLink = FShellLink.get();
     FExeFolder = ExtractFilePath(ModuleFileName());
     Edit1->SetText("");
     std::string caption = Label1->Caption();
@@ -152,10 +171,7 @@ void TSetupForm::FormShow(TObject*)
 
 void TSetupForm::FormClose(TObject*, TCloseAction&)
 {
-    delete ShellLink;
-    ShellLink = nullptr;
-    delete Library;
-    Library = nullptr;
+    ReleaseHelpers();
 }
 
 void TSetupForm::Button1Click(TObject*)

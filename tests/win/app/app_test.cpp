@@ -276,6 +276,16 @@ TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
     EXPECT_FALSE(ProductValue(value));
 }
 
+TEST_F(SetupWindow, DestroyedWithoutClosingTakesTheHelpersAlong)
+{
+    ASSERT_NE(Library, nullptr);
+    delete SetupForm;
+    SetupForm = nullptr;
+    EXPECT_EQ(Closes, 0);
+    EXPECT_EQ(Library, nullptr);
+    EXPECT_EQ(ShellLink, nullptr);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The install sequence
 

@@ -117,6 +117,9 @@ HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, c
         return Link.CreateShortcut(target, LinkFile, target, 0, ProductName);
     };
 
+    // The target "vodidavorad.exe" differs from the "rezevavav.exe" the archive carries, on
+    // purpose: the shortcut set is made exactly as the product defines it, this name included.
+    // Do not "correct" it.
     const HRESULT first = make(group + "\\" + ProductName + ".lnk", "vodidavorad.exe");
     make(group + "\\" + ProductName + "起動.lnk", "update.exe");
     make(group + "\\" + ProductName + "アンインストール.lnk", "uninst.exe");

@@ -160,7 +160,7 @@ TWinControl::~TWinControl()
     for (TControl* child : FControls) {
         child->FParent = nullptr;
         if (child->IsWindowed()) {
-            static_cast<TWinControl*>(child)->FWindow.Release();
+            static_cast<TWinControl*>(child)->WindowGone();
         }
     }
     FControls.clear();
@@ -233,7 +233,7 @@ LRESULT CALLBACK TWinControl::StdWndProc(HWND Window, UINT Msg, WPARAM wParam, L
     if (Msg == WM_NCDESTROY) {
         // Destroyed from outside (with its parent): the object no longer holds the window.
         RemovePropA(Window, ControlProp);
-        self->FWindow.Release();
+        self->WindowGone();
         return DefWindowProcA(Window, Msg, wParam, lParam);
     }
     try {
@@ -244,6 +244,16 @@ LRESULT CALLBACK TWinControl::StdWndProc(HWND Window, UINT Msg, WPARAM wParam, L
         ShowFailure(Exception("Unknown error"));
     }
     return 0;
+}
+
+void TWinControl::WindowGone() noexcept
+{
+    FWindow.Release();
+    for (TControl* child : FControls) {
+        if (child->IsWindowed()) {
+            static_cast<TWinControl*>(child)->WindowGone();
+        }
+    }
 }
 
 LRESULT TWinControl::DefaultHandler(UINT Msg, WPARAM wParam, LPARAM lParam)

@@ -138,6 +138,9 @@ protected:
 
 private:
     static LRESULT CALLBACK StdWndProc(HWND Window, UINT Msg, WPARAM wParam, LPARAM lParam);
+    // The window goes, or went, with its parent's: this control and the controls inside it no
+    // longer hold theirs, so none is destroyed twice (its handle may name another window by then).
+    void WindowGone() noexcept;
     TWindowHandle FWindow;
     TFontHandle FFontHandle;
     TBrushHandle FBrush;

@@ -209,9 +209,9 @@ void TForm::Close()
     }
     switch (action) {
     case TCloseAction::caNone: return;
+    case TCloseAction::caFree: throw Exception("A form cannot be freed by closing it");
     case TCloseAction::caMinimize: ShowWindow(Handle(), SW_MINIMIZE); break;
-    case TCloseAction::caHide:
-    case TCloseAction::caFree: Hide(); break;
+    case TCloseAction::caHide: Hide(); break;
     }
     if (Application->MainForm() == this) {
         Application->Terminate();

@@ -40,8 +40,10 @@ public:
     void Show();
     void Hide();
     void SetVisible(bool Value) override;
-    // Runs OnClose and hides the window unless the handler says caNone; the main form's closing
-    // ends the message loop. Inside ShowModal it ends the modal loop with mrCancel instead.
+    // Runs OnClose and hides the window as the handler says (caHide, the default; caMinimize;
+    // caNone keeps it); the main form's closing ends the message loop. caFree is refused with
+    // an exception and the window stays: a form is never freed from its own handlers, while
+    // pointers to it are still held. Inside ShowModal it ends the modal loop with mrCancel.
     void Close();
     // Runs a modal loop with the other windows of the program disabled; returns ModalResult.
     int ShowModal();

@@ -183,9 +183,16 @@ TEST_F(Toolkit, CloseRunsOnCloseAndHidesUnlessRefused)
     SendMessageA(form.Handle(), WM_CLOSE, 0, 0); // the close box
     EXPECT_EQ(closes, 1);
     EXPECT_TRUE(IsWindowVisible(form.Handle()));
+    // Freeing on close is refused loudly, and the window stays as it was.
+    answer = TCloseAction::caFree;
+    SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes, 2);
+    EXPECT_TRUE(IsWindowVisible(form.Handle()));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
     answer = TCloseAction::caHide;
     form.Close();
-    EXPECT_EQ(closes, 2);
+    EXPECT_EQ(closes, 3);
     EXPECT_FALSE(IsWindowVisible(form.Handle()));
     EXPECT_FALSE(form.Visible());
 }
@@ -309,6 +316,23 @@ TEST_F(Toolkit, TabOrderFollowsCreationUntilMoved)
     buttons[0]->SetTabOrder(3); // last of the four buttons, before the caption box
     buttons[3]->SetTabOrder(0);
     EXPECT_EQ(order(), (std::vector<HWND>{buttons[3]->Handle(), buttons[1]->Handle(), buttons[2]->Handle(), buttons[0]->Handle()}));
+}
+
+TEST_F(Toolkit, ControlPlacedInAFormOwnedElsewhereOutlivesItsWindow)
+{
+    TComponent owner(nullptr);
+    TPanel* panel = nullptr;
+    TButton* button = nullptr;
+    {
+        TForm form(nullptr);
+        panel = new TPanel(&owner, &form);
+        button = new TButton(&owner, panel);
+        EXPECT_TRUE(IsWindow(panel->Handle()));
+    }
+    EXPECT_EQ(panel->Handle(), nullptr); // gone with the form's window, and not destroyed twice
+    EXPECT_EQ(panel->Parent(), nullptr);
+    EXPECT_EQ(button->Handle(), nullptr);
+    EXPECT_THROW(TButton(&owner, nullptr), Exception); // a windowed control needs a parent window
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -69,6 +69,20 @@ void TButton::CommandNotify(WORD Code)
     TButtonControl::CommandNotify(Code);
 }
 
+TBitBtn::TBitBtn(TComponent* AOwner, TWinControl* AParent) : TButton(AOwner, AParent) {}
+
+void TBitBtn::SetKind(TBitBtnKind Value)
+{
+    FKind = Value;
+    if (Value == TBitBtnKind::bkOK) {
+        SetDefault(true);
+        SetModalResult(mrOk);
+        if (Caption().empty()) {
+            SetCaption("OK");
+        }
+    }
+}
+
 TCheckableButton::TCheckableButton(TComponent* AOwner, TWinControl* AParent, DWORD ButtonStyle)
     : TButtonControl(AOwner, AParent)
 {

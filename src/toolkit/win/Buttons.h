@@ -1,4 +1,4 @@
-// The button family: push buttons, check boxes and radio buttons.
+// The button family: push buttons (with the OK kind), check boxes and radio buttons.
 #pragma once
 
 #include "Control.h"
@@ -26,6 +26,21 @@ public:
 private:
     bool FDefault = false;
     int FModalResult = mrNone;
+};
+
+enum class TBitBtnKind { bkCustom, bkOK };
+
+// A push button of a kind: bkOK makes it the form's default button with the modal result mrOk.
+class TBitBtn : public TButton {
+public:
+    TBitBtn(TComponent* AOwner, TWinControl* AParent);
+    TBitBtnKind Kind() const noexcept { return FKind; }
+    // A caption given before or after is kept; without one the button reads "OK". Going back to
+    // bkCustom leaves the default and the modal result as they are.
+    void SetKind(TBitBtnKind Value);
+
+private:
+    TBitBtnKind FKind = TBitBtnKind::bkCustom;
 };
 
 // A button that holds a checked state: the check box and the radio button.

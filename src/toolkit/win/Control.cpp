@@ -265,8 +265,11 @@ LRESULT TWinControl::WndProc(UINT Msg, WPARAM wParam, LPARAM lParam)
 {
     switch (Msg) {
     case WM_COMMAND:
+        // From a control of this one's, or from the dialog manager for one further down (Enter
+        // presses the default button wherever it sits).
         if (lParam != 0) {
-            if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam)); child != nullptr && child->Parent() == this) {
+            if (TWinControl* child = FromHandle(reinterpret_cast<HWND>(lParam));
+                child != nullptr && IsChild(Handle(), child->Handle())) {
                 child->CommandNotify(HIWORD(wParam));
                 return 0;
             }

@@ -24,6 +24,12 @@ TButton* FindDefaultButton(const TWinControl* Container)
     return nullptr;
 }
 
+// The window of Form when it is shown, else null.
+HWND ShownWindow(const TForm* Form)
+{
+    return Form != nullptr && IsWindowVisible(Form->Handle()) ? Form->Handle() : nullptr;
+}
+
 } // namespace
 
 TForm::TForm(TComponent* AOwner) : TWinControl(AOwner, nullptr)
@@ -130,23 +136,24 @@ int TForm::ClientHeight() const
 
 void TForm::PlaceForShowing()
 {
-    RECT area{};
+    HWND over = nullptr;
     switch (FPosition) {
     case TPosition::poDesigned: return;
-    case TPosition::poMainFormCenter:
-    case TPosition::poOwnerFormCenter: {
-        HWND over = FPosition == TPosition::poOwnerFormCenter ? GetWindow(Handle(), GW_OWNER)
-                    : Application->MainForm() != nullptr && Application->MainForm() != this ? Application->MainForm()->Handle()
-                                                                                            : nullptr;
-        if (over != nullptr && IsWindowVisible(over)) {
-            GetWindowRect(over, &area);
-            break;
-        }
+    case TPosition::poOwnerFormCenter:
+        over = ShownWindow(dynamic_cast<TForm*>(Owner()));
         [[fallthrough]];
-    }
-    case TPosition::poScreenCenter:
-        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    case TPosition::poMainFormCenter:
+        if (over == nullptr && Application->MainForm() != this) {
+            over = ShownWindow(Application->MainForm());
+        }
         break;
+    case TPosition::poScreenCenter: break;
+    }
+    RECT area{};
+    if (over != nullptr) {
+        GetWindowRect(over, &area);
+    } else {
+        SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
     }
     const int left = area.left + ((area.right - area.left) - FWidth) / 2;
     const int top = area.top + ((area.bottom - area.top) - FHeight) / 2;

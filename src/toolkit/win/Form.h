@@ -28,7 +28,9 @@ public:
     void SetBorderIcons(unsigned Value);
     // fsStayOnTop keeps the window above every window that is not itself on top.
     void SetFormStyle(TFormStyle Value);
-    // Where the window is put each time it is shown.
+    // Where the window is put each time it is shown: poOwnerFormCenter centres it on the form
+    // that owns it (else as poMainFormCenter), poMainFormCenter on the main form (else as
+    // poScreenCenter); a form to centre on counts only while it is visible.
     TPosition Position() const noexcept { return FPosition; }
     void SetPosition(TPosition Value) { FPosition = Value; }
     // Outer size (SetBounds) or client size.

@@ -37,9 +37,31 @@ void TEdit::SetReadOnly(bool Value)
     SendMessageA(Handle(), EM_SETREADONLY, Value ? TRUE : FALSE, 0);
 }
 
+void TEdit::SetImeMode(TImeMode Value)
+{
+    FImeMode = Value;
+    if (Focused()) {
+        ApplyImeMode();
+    }
+}
+
+void TEdit::ApplyImeMode()
+{
+    if (FImeMode == TImeMode::imeDontCare) {
+        return;
+    }
+    // Without an input method (or with it disabled for this window) there is nothing to switch.
+    const TInputContext context(Handle());
+    if (context) {
+        ImmSetOpenStatus(context.Get(), FImeMode == TImeMode::imeOpen ? TRUE : FALSE);
+    }
+}
+
 void TEdit::CommandNotify(WORD Code)
 {
-    if (Code == EN_CHANGE && OnChange) {
+    if (Code == EN_SETFOCUS) {
+        ApplyImeMode();
+    } else if (Code == EN_CHANGE && OnChange) {
         OnChange(this);
     }
 }

@@ -5,6 +5,9 @@
 
 #include "Control.h"
 
+// The input method's state an edit box asks for when it gets the focus.
+enum class TImeMode { imeDontCare, imeOpen, imeClose };
+
 class TEdit : public TWinControl {
 public:
     TEdit(TComponent* AOwner, TWinControl* AParent);
@@ -14,11 +17,17 @@ public:
     // (SetTabStop(false)) and gets its own colour and font colour.
     bool ReadOnly() const noexcept { return FReadOnly; }
     void SetReadOnly(bool Value);
+    // imeOpen switches the input method on, imeClose off, each time the box gets the focus (and
+    // at once when it has it); imeDontCare leaves it as the user left it.
+    TImeMode ImeMode() const noexcept { return FImeMode; }
+    void SetImeMode(TImeMode Value);
     void CommandNotify(WORD Code) override;
     TNotifyEvent OnChange;
 
 private:
+    void ApplyImeMode();
     bool FReadOnly = false;
+    TImeMode FImeMode = TImeMode::imeDontCare;
 };
 
 // A drop-down combo box whose edit part accepts typing.

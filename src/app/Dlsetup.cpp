@@ -3,11 +3,13 @@
 #include <memory>
 #include <vector>
 
+#include "Application.h"
 #include "Compress.h"
 #include "FileCtrl.h"
 #include "Library.h"
 #include "Registry.h"
 #include "ResourceStream.h"
+#include "SelectDir.h"
 #include "SysUtils.h"
 
 TSetupForm* SetupForm = nullptr;
@@ -98,13 +100,11 @@ TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
     CheckBox1->SetFont(WhiteFont(Font()));
     CheckBox1->SetChecked(true);
 
-    Image1 = new TImage(this);
-    Image1->SetParent(this);
+    Image1 = new TImage(this, this);
     Image1->SetBounds(28, 12, 38, 37);
     Image1->LoadFromResourceName(GetModuleHandleA(nullptr), "IMAGE1");
 
-    Label1 = new TLabel(this);
-    Label1->SetParent(this);
+    Label1 = new TLabel(this, this);
     Label1->SetAutoSize(false);
     Label1->SetBounds(70, 24, 365, 29);
     Label1->SetWordWrap(true);
@@ -116,8 +116,7 @@ TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
     Label1->SetFont(titleFont);
     Label1->SetCaption("TITLE セットアッププログラム");
 
-    Label2 = new TLabel(this);
-    Label2->SetParent(this);
+    Label2 = new TLabel(this, this);
     Label2->SetBounds(46, 58, 0, 0);
     Label2->SetFont(WhiteFont(Font()));
     Label2->SetCaption("セットアップ先フォルダ");
@@ -128,10 +127,29 @@ TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
     OnClose = [this](TObject* Sender, TCloseAction& Action) { FormClose(Sender, Action); };
 }
 
+TSetupForm::~TSetupForm()
+{
+    ReleaseHelpers();
+}
+
+void TSetupForm::ReleaseHelpers() noexcept
+{
+    if (Library == FLibrary.get()) {
+        Library = nullptr;
+    }
+    if (ShellLink == FShellLink.get()) {
+        ShellLink = nullptr;
+    }
+    FShellLink.reset();
+    FLibrary.reset();
+}
+
 void TSetupForm::FormCreate(TObject*)
 {
-    Library = new TLibrary;
-    ShellLink = new TShellLink;
+    FLibrary = std::make_unique<TLibrary>();
+    FShellLink = std::make_unique<TShellLink>();
+    Library = FLibrary.get();
+    ShellLink = FShellLink.get();
     FExeFolder = ExtractFilePath(ModuleFileName());
     Edit1->SetText("");
     std::string caption = Label1->Caption();
@@ -153,10 +171,7 @@ void TSetupForm::FormShow(TObject*)
 
 void TSetupForm::FormClose(TObject*, TCloseAction&)
 {
-    delete ShellLink;
-    ShellLink = nullptr;
-    delete Library;
-    Library = nullptr;
+    ReleaseHelpers();
 }
 
 void TSetupForm::Button1Click(TObject*)

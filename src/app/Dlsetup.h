@@ -1,10 +1,16 @@
 // The setup window: the install folder, the desktop-shortcut box and the install sequence.
 #pragma once
 
+#include <memory>
 #include <string>
 
-#include "Forms.h"
+#include "Buttons.h"
+#include "Form.h"
+#include "InputControls.h"
 #include "Shelllink.h"
+#include "StaticControls.h"
+
+class TLibrary;
 
 // Fixed texts and places of the installer.
 extern const char* const SApplicationTitle;   // "doduza　領収書発行セットアップ"
@@ -26,6 +32,7 @@ std::string InstallFolderFromChoice(const std::string& Chosen);
 class TSetupForm : public TForm {
 public:
     explicit TSetupForm(TComponent* AOwner);
+    ~TSetupForm() override;
 
     TImage* Image1;
     TLabel* Label1;
@@ -48,9 +55,14 @@ public:
 
 private:
     void InstallMessage(const std::string& Text);
+    void ReleaseHelpers() noexcept;
     std::string FExeFolder;
+    // The program-wide helpers: made by FormCreate, freed by FormClose, or with the window when
+    // it is destroyed without closing. Library and ShellLink point at them meanwhile.
+    std::unique_ptr<TLibrary> FLibrary;
+    std::unique_ptr<TShellLink> FShellLink;
 };
 
 extern TSetupForm* SetupForm;
-// The program-wide shell-link helper (created by FormCreate, deleted by FormClose).
+// The program-wide shell-link helper, held by the setup window from FormCreate to FormClose.
 extern TShellLink* ShellLink;

@@ -13,5 +13,6 @@ public:
     bool ReplaceFirst(std::string& Text, const std::string& Target, const std::string& Replacement);
 };
 
-// Created by the setup window's creation handler, deleted by its close handler.
+// The setup window's helper, from its creation handler to its close handler (Dlsetup.h); null
+// outside that time.
 extern TLibrary* Library;

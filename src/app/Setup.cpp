@@ -1,9 +1,9 @@
 // The entry of Setup.exe. Command-line arguments are ignored; the exit code is 0.
 #include "Win.h"
 
+#include "Application.h"
 #include "Compress.h"
 #include "Dlsetup.h"
-#include "Forms.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -4,9 +4,8 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include <memory>
-
 #include "FileCtrl.h"
+#include "Handles.h"
 #include "SysUtils.h"
 
 namespace {
@@ -14,48 +13,6 @@ namespace {
 // Every shortcut of the set carries this as its description, and it names the link files.
 const std::string ProductName = "デスクトップdoduza";
 const std::string GroupName = "doduza";
-
-// One apartment per shortcut: balanced only when CoInitialize succeeded (S_FALSE included,
-// which still has to be matched by CoUninitialize).
-class TComApartment {
-public:
-    TComApartment() : Code(CoInitialize(nullptr)) {}
-    ~TComApartment()
-    {
-        if (SUCCEEDED(Code)) {
-            CoUninitialize();
-        }
-    }
-    TComApartment(const TComApartment&) = delete;
-    TComApartment& operator=(const TComApartment&) = delete;
-    const HRESULT Code;
-};
-
-// Owns one reference to an interface and releases it on every way out. Declared after the
-// apartment it lives in, so it is released before the apartment goes.
-template <typename T>
-class TComRef {
-public:
-    TComRef() = default;
-    ~TComRef()
-    {
-        if (Ptr != nullptr) {
-            Ptr->Release();
-        }
-    }
-    TComRef(const TComRef&) = delete;
-    TComRef& operator=(const TComRef&) = delete;
-    // For the out parameter of CoCreateInstance / QueryInterface; only while still empty.
-    void** Out() { return reinterpret_cast<void**>(&Ptr); }
-    T* operator->() const { return Ptr; }
-
-private:
-    T* Ptr = nullptr;
-};
-
-struct TItemListFree {
-    void operator()(ITEMIDLIST* List) const { CoTaskMemFree(List); }
-};
 
 // The link path as the persist-file interface wants it. MultiByteToWideChar into the fixed
 // buffer would fail or cut a longer path short, so a path that does not fit is refused rather
@@ -99,18 +56,19 @@ std::string ShortcutWorkingFolder(std::string_view Target)
 HRESULT TShellLink::CreateShortcut(const std::string& TargetPath, const std::string& LinkPath,
                                    const std::string& IconPath, int32_t IconIndex, const std::string& Description)
 {
-    const TComApartment apartment;
-    if (FAILED(apartment.Code)) {
-        return apartment.Code;
+    // One apartment per shortcut; the interfaces, declared after it, are released before it goes.
+    const TComInitialization apartment;
+    if (FAILED(apartment.Code())) {
+        return apartment.Code();
     }
 
     TComRef<IShellLinkA> link;
-    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Out());
+    HRESULT result = CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Put());
     if (FAILED(result)) {
         return result;
     }
     TComRef<IPersistFile> file;
-    result = link->QueryInterface(IID_IPersistFile, file.Out());
+    result = link->QueryInterface(IID_IPersistFile, file.Put());
     if (FAILED(result)) {
         return result;
     }
@@ -131,14 +89,13 @@ HRESULT TShellLink::CreateShortcut(const std::string& TargetPath, const std::str
 
 bool TShellLink::GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path)
 {
-    LPITEMIDLIST list = nullptr;
-    if (FAILED(SHGetSpecialFolderLocation(Owner, Csidl, &list)) || list == nullptr) {
+    // The item list is the shell's allocation and ours to free.
+    TCoTaskMem<ITEMIDLIST> list;
+    if (FAILED(SHGetSpecialFolderLocation(Owner, Csidl, list.Put())) || !list) {
         return false;
     }
-    // The item list is the shell's allocation and ours to free.
-    const std::unique_ptr<ITEMIDLIST, TItemListFree> owned(list);
     char buffer[MAX_PATH] = {};
-    if (!SHGetPathFromIDListA(list, buffer)) {
+    if (!SHGetPathFromIDListA(list.Get(), buffer)) {
         return false;
     }
     Path = buffer;
@@ -160,6 +117,9 @@ HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, c
         return Link.CreateShortcut(target, LinkFile, target, 0, ProductName);
     };
 
+    // The target "vodidavorad.exe" differs from the "rezevavav.exe" the archive carries, on
+    // purpose: the shortcut set is made exactly as the product defines it, this name included.
+    // Do not "correct" it.
     const HRESULT first = make(group + "\\" + ProductName + ".lnk", "vodidavorad.exe");
     make(group + "\\" + ProductName + "起動.lnk", "update.exe");
     make(group + "\\" + ProductName + "アンインストール.lnk", "uninst.exe");

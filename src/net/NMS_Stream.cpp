@@ -11,7 +11,7 @@ TS_BufferStream::TS_BufferStream(TStream& ASource)
     : Source(&ASource), Capacity(std::max<int32_t>(BufferSize, 1))
 {
     Buffer = std::make_unique<uint8_t[]>(static_cast<std::size_t>(Capacity));
-    Limit = HugeOffset(Buffer.get(), Capacity);
+    Limit = Buffer.get() + Capacity;
 }
 
 TS_BufferStream::~TS_BufferStream()
@@ -29,7 +29,7 @@ bool TS_BufferStream::FillBuffer()
 {
     const int32_t n = std::clamp(Source->Read(Buffer.get(), Capacity), 0, Capacity);
     Cursor = Buffer.get();
-    Limit = HugeOffset(Cursor, n);
+    Limit = Cursor + n;
     Mode = n > 0 ? bsRead : bsUnknown;
     AfterFillBuffer();
     return n > 0;
@@ -83,8 +83,8 @@ int32_t TS_BufferStream::Read(void* Dest, int32_t Count)
         }
         const int32_t n = std::min(static_cast<int32_t>(Limit - Cursor), Count);
         HMemCpy(dest, Cursor, n);
-        HugeInc(Cursor, n);
-        HugeInc(dest, n);
+        Cursor += n;
+        dest += n;
         Count -= n;
         total += n;
     }
@@ -96,7 +96,7 @@ int32_t TS_BufferStream::Write(const void* Src, int32_t Count)
     // The common case of an encoder's small writes: the bytes fit without filling the buffer.
     if (Mode == bsWrite && Count > 0 && Count < Limit - Cursor) {
         std::memcpy(Cursor, Src, static_cast<std::size_t>(Count));
-        HugeInc(Cursor, Count);
+        Cursor += Count;
         return Count;
     }
     if (Mode != bsWrite) {
@@ -105,7 +105,7 @@ int32_t TS_BufferStream::Write(const void* Src, int32_t Count)
             Source->Seek(Source->Position() + GetBufPosition(), soFromBeginning);
         }
         Cursor = Buffer.get();
-        Limit = HugeOffset(Cursor, Capacity);
+        Limit = Cursor + Capacity;
         Mode = bsUnknown;
     }
     const auto* src = static_cast<const uint8_t*>(Src);
@@ -113,8 +113,8 @@ int32_t TS_BufferStream::Write(const void* Src, int32_t Count)
     while (Count > 0) {
         const int32_t n = std::min(static_cast<int32_t>(Limit - Cursor), Count);
         HMemCpy(Cursor, src, n);
-        HugeInc(Cursor, n);
-        HugeInc(src, n);
+        Cursor += n;
+        src += n;
         Mode = bsWrite;
         Count -= n;
         total += n;
@@ -176,7 +176,7 @@ void TS_BufferStream::PutBack(char Ch)
     if (Mode != bsRead || Cursor == nullptr || Cursor == Buffer.get()) {
         throw EStreamError("PutBack overflow");
     }
-    HugeDec(Cursor, 1);
+    --Cursor;
     *Cursor = static_cast<uint8_t>(Ch);
 }
 

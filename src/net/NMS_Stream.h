@@ -15,28 +15,12 @@ extern int32_t BufferSize;
 
 enum TS_BufferState { bsUnknown, bsRead, bsWrite };
 
-// Byte copies and pointer steps used by the buffer code. HMemCpy allows overlapping ranges.
+// The byte copy used by the buffer code; overlapping ranges are allowed.
 inline void HMemCpy(void* Dest, const void* Src, int32_t Count) noexcept
 {
     if (Count > 0) {
         std::memmove(Dest, Src, static_cast<std::size_t>(Count));
     }
-}
-template <typename Byte>
-Byte* HugeOffset(Byte* P, int32_t Offset) noexcept
-{
-    static_assert(sizeof(Byte) == 1, "byte pointers only");
-    return P + Offset;
-}
-template <typename Byte>
-void HugeInc(Byte*& P, int32_t Delta) noexcept
-{
-    P = HugeOffset(P, Delta);
-}
-template <typename Byte>
-void HugeDec(Byte*& P, int32_t Delta) noexcept
-{
-    P = HugeOffset(P, -Delta);
 }
 
 class TS_BufferStream : public TStream {

@@ -1,5 +1,7 @@
 #include "Compress.h"
 
+#include "MessageBox.h"
+
 TCompressForm* CompressForm = nullptr;
 
 TCompressForm::TCompressForm(TComponent* AOwner) : TForm(AOwner)
@@ -15,8 +17,7 @@ TCompressForm::TCompressForm(TComponent* AOwner) : TForm(AOwner)
     SetFont(font);
     SetClientSize(199, 135);
 
-    Label1 = new TLabel(this);
-    Label1->SetParent(this);
+    Label1 = new TLabel(this, this);
     Label1->SetBounds(10, 20, 180, 13);
     Label1->SetWordWrap(true);
     Label1->SetCaption("Label1");
@@ -27,8 +28,7 @@ TCompressForm::TCompressForm(TComponent* AOwner) : TForm(AOwner)
     FileBar->SetStep(1);
     FileBar->SetVisible(false);
 
-    Label2 = new TLabel(this);
-    Label2->SetParent(this);
+    Label2 = new TLabel(this, this);
     Label2->SetBounds(10, 66, 0, 0);
     Label2->SetCaption("セットアップ状況");
 

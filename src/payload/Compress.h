@@ -5,7 +5,9 @@
 #include <string>
 
 #include "Archive.h"
-#include "Forms.h"
+#include "Bars.h"
+#include "Form.h"
+#include "StaticControls.h"
 
 class TCompressForm : public TForm, public TExtractProgress {
 public:

@@ -6,6 +6,8 @@
 
 #include <string>
 
+#include "Handles.h"
+
 namespace {
 
 constexpr UINT WM_TEST_PRIVATE = WM_USER + 0x65;
@@ -62,16 +64,14 @@ protected:
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "PlatformTestWindow";
         RegisterClassA(&wc);
-        hwnd = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        window.Reset(CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr));
+        hwnd = window.Get();
         ASSERT_NE(hwnd, nullptr);
         SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&seen));
     }
-    void TearDown() override
-    {
-        if (hwnd != nullptr) DestroyWindow(hwnd);
-    }
-    HWND hwnd = nullptr;
     Seen seen;
+    TWindowHandle window; // destroyed before seen, which it points at
+    HWND hwnd = nullptr;
 };
 
 TEST(Platform, AnsiCodePageIs932)
@@ -103,9 +103,10 @@ TEST_F(HiddenWindow, PostedPrivateMessageArrivesThroughThePump)
 
 TEST_F(HiddenWindow, TimerTicksArrive)
 {
-    ASSERT_NE(SetTimer(hwnd, 7, 20, nullptr), 0u);
+    TTimerId timer;
+    ASSERT_TRUE(timer.Set(hwnd, 7, 20));
     EXPECT_TRUE(PumpUntil([&] { return seen.ticks >= 3; }, 5000));
-    KillTimer(hwnd, 7);
+    timer.Kill();
     const int after = seen.ticks;
     PumpUntil([] { return false; }, 100);
     EXPECT_EQ(seen.ticks, after); // no tick once the timer is killed

@@ -161,7 +161,7 @@ class TConsoleProgress : public TExtractProgress {
 public:
     explicit TConsoleProgress(std::string DestFolder) : FDest(std::move(DestFolder)) {}
 
-    void Starting(uint64_t ArchiveSize) override { FSize = ArchiveSize; }
+    void Starting(uint64_t) override {}
     void Writing(const std::string& Path) override { FPath = Path; }
     void Consumed(uint64_t Consumed, uint64_t ArchiveSize) override
     {
@@ -198,7 +198,6 @@ private:
     }
 
     std::string FDest;
-    uint64_t FSize = 0;
     std::string FPath;
     bool FFailed = false;
 };

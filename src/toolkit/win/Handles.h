@@ -4,6 +4,7 @@
 
 #include "Win.h"
 
+#include <imm.h>
 #include <objbase.h>
 
 #include <utility>
@@ -83,6 +84,7 @@ inline void FreeRegKey(HKEY Key) noexcept { RegCloseKey(Key); }
 inline void FreeGdiObject(HGDIOBJ Object) noexcept { DeleteObject(Object); }
 inline void FreeMemoryDC(HDC DC) noexcept { DeleteDC(DC); }
 inline void FreeWindow(HWND Window) noexcept { DestroyWindow(Window); }
+inline void FreeCoTaskMem(void* Memory) noexcept { CoTaskMemFree(Memory); }
 
 } // namespace HandleTraits
 
@@ -101,6 +103,11 @@ using TBitmapHandle = TGdiHandle<HBITMAP>;
 using TPenHandle = TGdiHandle<HPEN>;
 // A DC from CreateCompatibleDC.
 using TMemoryDC = TUniqueHandle<HandleTraits::TNullEmpty<HDC, HandleTraits::FreeMemoryDC>>;
+
+// Memory the shell or COM allocated for the caller (an item list, a string), freed with
+// CoTaskMemFree.
+template <typename T>
+using TCoTaskMem = TUniqueHandle<HandleTraits::TNullEmpty<T*, HandleTraits::FreeCoTaskMem>>;
 
 // A DC from GetDC, released to the window it came from (null: the screen).
 class TWindowDC {
@@ -167,6 +174,51 @@ public:
 
 private:
     HRESULT FCode;
+};
+
+// One reference to a COM interface, released on every way out. Declare it after the
+// TComInitialization it lives in, so it is released before the apartment goes.
+template <typename T>
+class TComRef {
+public:
+    TComRef() noexcept = default;
+    ~TComRef()
+    {
+        if (FPtr != nullptr) FPtr->Release();
+    }
+    TComRef(const TComRef&) = delete;
+    TComRef& operator=(const TComRef&) = delete;
+    // For the out parameter of CoCreateInstance / QueryInterface: releases a held reference first.
+    void** Put() noexcept
+    {
+        if (FPtr != nullptr) std::exchange(FPtr, nullptr)->Release();
+        return reinterpret_cast<void**>(&FPtr);
+    }
+    T* Get() const noexcept { return FPtr; }
+    T* operator->() const noexcept { return FPtr; }
+    explicit operator bool() const noexcept { return FPtr != nullptr; }
+
+private:
+    T* FPtr = nullptr;
+};
+
+// The input context of a window (ImmGetContext), released to the window again; empty when the
+// window has no input method.
+class TInputContext {
+public:
+    explicit TInputContext(HWND Window) noexcept : FWindow(Window), FContext(ImmGetContext(Window)) {}
+    ~TInputContext()
+    {
+        if (FContext != nullptr) ImmReleaseContext(FWindow, FContext);
+    }
+    TInputContext(const TInputContext&) = delete;
+    TInputContext& operator=(const TInputContext&) = delete;
+    HIMC Get() const noexcept { return FContext; }
+    explicit operator bool() const noexcept { return FContext != nullptr; }
+
+private:
+    HWND FWindow;
+    HIMC FContext;
 };
 
 // System timer Id of a window, killed when the holder goes (before its window, if declared after it).

@@ -8,7 +8,7 @@ THiddenWindow::~THiddenWindow()
 }
 
 HWND THiddenWindow::AllocateHandle(const char* ClassName, const char* Title, DWORD Style, DWORD ExStyle, int Left,
-                                   int Top, HICON Icon)
+                                   int Top, HICON Icon, HWND Owner)
 {
     ReleaseHandle();
     HINSTANCE instance = GetModuleHandleA(nullptr);
@@ -24,7 +24,7 @@ HWND THiddenWindow::AllocateHandle(const char* ClassName, const char* Title, DWO
             return nullptr;
         }
     }
-    HWND window = CreateWindowExA(ExStyle, ClassName, Title, Style, Left, Top, 0, 0, nullptr, nullptr, instance, nullptr);
+    HWND window = CreateWindowExA(ExStyle, ClassName, Title, Style, Left, Top, 0, 0, Owner, nullptr, instance, nullptr);
     if (window == nullptr) {
         return nullptr;
     }

@@ -28,10 +28,12 @@ public:
 
 protected:
     // Creates the window: extended style WS_EX_TOOLWINDOW, WS_POPUP, no size, no parent (or
-    // the given owner), the given title. Returns null, and creates nothing, when the class
-    // cannot be registered or the window cannot be made.
+    // the given owner), the given title. Icon is the class's, taken when the class is first
+    // registered. Returns null, and creates nothing, when the class cannot be registered or the
+    // window cannot be made.
     HWND AllocateHandle(const char* ClassName, const char* Title = "", DWORD Style = WS_POPUP,
-                        DWORD ExStyle = WS_EX_TOOLWINDOW, int Left = 0, int Top = 0, HICON Icon = nullptr);
+                        DWORD ExStyle = WS_EX_TOOLWINDOW, int Left = 0, int Top = 0, HICON Icon = nullptr,
+                        HWND Owner = nullptr);
     // Destroys the window now (it is also destroyed by the destructor).
     void ReleaseHandle() noexcept;
 

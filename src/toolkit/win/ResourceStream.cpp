@@ -3,14 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
-struct THandleCloser {
-    void operator()(HANDLE Handle) const noexcept
-    {
-        if (Handle != nullptr && Handle != INVALID_HANDLE_VALUE) CloseHandle(Handle);
-    }
-};
-} // namespace
+#include "Handles.h"
 
 TResourceStream::TResourceStream(HINSTANCE Instance, const std::string& ResName, const std::string& ResType)
 {
@@ -55,17 +48,16 @@ int64_t TResourceStream::Seek(int64_t Offset, uint16_t Origin)
 
 void TResourceStream::SaveToFile(const std::string& FileName)
 {
-    std::unique_ptr<void, THandleCloser> file(
+    const TKernelHandle file(
         CreateFileA(FileName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.get() == INVALID_HANDLE_VALUE) {
-        file.release();
+    if (!file) {
         throw EFCreateError("ファイル " + FileName + " を作成できません");
     }
     std::size_t done = 0;
     while (done < FSize) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(FSize - done, 1u << 20));
         DWORD written = 0;
-        if (!WriteFile(file.get(), FData + done, chunk, &written, nullptr) || written == 0) {
+        if (!WriteFile(file.Get(), FData + done, chunk, &written, nullptr) || written == 0) {
             throw EWriteError("ファイル " + FileName + " に書き込めません");
         }
         done += written;

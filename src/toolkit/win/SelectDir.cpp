@@ -1,5 +1,7 @@
+#include "SelectDir.h"
+
+#include "Application.h"
 #include "FileCtrl.h"
-#include "Forms.h"
 #include "SysUtils.h"
 
 namespace {
@@ -31,8 +33,7 @@ TSelectDirDlg::TSelectDirDlg(TComponent* AOwner, unsigned Options) : TForm(AOwne
     SetPosition(TPosition::poMainFormCenter);
     SetClientSize(340, 300);
 
-    FLabel = new TLabel(this);
-    FLabel->SetParent(this);
+    FLabel = new TLabel(this, this);
     FLabel->SetBounds(10, 10, 0, 0);
     FLabel->SetCaption("フォルダ名:");
 
@@ -75,8 +76,8 @@ void TSelectDirDlg::SetDirectory(const std::string& Folder)
     FEdit->SetText(FShown);
     FList->AddItem(UpItem);
     WIN32_FIND_DATAA found{};
-    HANDLE search = FindFirstFileA((IncludeTrailingBackslash(FShown) + "*").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
+    const TFindHandle search(FindFirstFileA((IncludeTrailingBackslash(FShown) + "*").c_str(), &found));
+    if (!search) {
         return;
     }
     do {
@@ -84,8 +85,7 @@ void TSelectDirDlg::SetDirectory(const std::string& Folder)
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && name != "." && name != "..") {
             FList->AddItem(name);
         }
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
+    } while (FindNextFileA(search.Get(), &found));
 }
 
 void TSelectDirDlg::ListDblClick(TObject*)

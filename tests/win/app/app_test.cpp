@@ -8,41 +8,17 @@
 #include <functional>
 #include <iterator>
 
+#include "Application.h"
 #include "Compress.h"
 #include "Dlsetup.h"
 #include "FileCtrl.h"
 #include "Library.h"
+#include "MessageBoxRecorder.h"
 #include "Registry.h"
+#include "SelectDir.h"
 #include "SysUtils.h"
 
 namespace {
-
-struct TBox {
-    std::string Text;
-    std::string Caption;
-    UINT Flags;
-    HWND Owner;
-};
-std::vector<TBox> Boxes;
-std::deque<int> Answers;
-std::function<void(const TBox&)> OnBox;
-
-int RecordBox(HWND Owner, const std::string& Text, const std::string& Caption, UINT Flags)
-{
-    Boxes.push_back({Text, Caption, Flags, Owner});
-    if (OnBox) OnBox(Boxes.back());
-    if (Answers.empty()) return IDOK;
-    const int answer = Answers.front();
-    Answers.pop_front();
-    return answer;
-}
-
-std::vector<std::string> Texts()
-{
-    std::vector<std::string> texts;
-    for (const auto& box : Boxes) texts.push_back(box.Text);
-    return texts;
-}
 
 std::string ReadFile(const std::string& Path)
 {
@@ -72,10 +48,6 @@ class SetupWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        Boxes.clear();
-        Answers.clear();
-        OnBox = nullptr;
-        MessageBoxFunc = RecordBox;
         Application->SetTitle(SApplicationTitle);
         Application->CreateForm(SetupForm);
         Application->CreateForm(CompressForm);
@@ -100,11 +72,11 @@ protected:
         MSG msg;
         while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
         }
-        MessageBoxFunc = SystemMessageBox;
         DeleteProductKey();
     }
     void Click(TButton* Button) { Button->Click(); } // as the user's click arrives: through the parent
 
+    TMessageBoxRecorder Boxes;
     std::string Base;
     int Closes = 0;
 };
@@ -217,6 +189,8 @@ TEST_F(SetupWindow, TheTaskbarButtonCarriesTheTitle)
     char caption[128] = {};
     GetWindowTextA(buttons[0], caption, sizeof caption);
     EXPECT_EQ(caption, Title);
+    EXPECT_EQ(buttons[0], Application->Handle());
+    EXPECT_NE(GetClassLongPtrA(buttons[0], GCLP_HICON), 0u); // the program's icon on the button
 
     // Minimising the setup window minimises the program to its button; restoring brings it back.
     SendMessageA(SetupForm->Handle(), WM_SYSCOMMAND, SC_MINIMIZE, 0);
@@ -251,14 +225,14 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
     for (const auto& c : cases) {
         DeleteProductKey();
         if (c.keyExists) {
-            HKEY key = nullptr;
+            TRegKey key;
             ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, &key, nullptr),
+                                      nullptr, key.Put(), nullptr),
                       ERROR_SUCCESS);
             if (c.type != REG_NONE) {
-                RegSetValueExA(key, "Path", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()), static_cast<DWORD>(c.data.size()));
+                RegSetValueExA(key.Get(), "Path", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
+                               static_cast<DWORD>(c.data.size()));
             }
-            RegCloseKey(key);
         }
         SetupForm->Edit1->SetText("");
         SetupForm->FormShow(SetupForm);
@@ -273,11 +247,13 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
 
 TEST_F(SetupWindow, RecordOfTheWrongTypeIsAnError)
 {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
-    const DWORD number = 1;
-    RegSetValueExA(key, "Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    RegCloseKey(key);
+    {
+        TRegKey key;
+        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
+                        nullptr);
+        const DWORD number = 1;
+        RegSetValueExA(key.Get(), "Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+    }
     try {
         SetupForm->Show();
         FAIL() << "no error";
@@ -300,6 +276,16 @@ TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
     EXPECT_FALSE(ProductValue(value));
 }
 
+TEST_F(SetupWindow, DestroyedWithoutClosingTakesTheHelpersAlong)
+{
+    ASSERT_NE(Library, nullptr);
+    delete SetupForm;
+    SetupForm = nullptr;
+    EXPECT_EQ(Closes, 0);
+    EXPECT_EQ(Library, nullptr);
+    EXPECT_EQ(ShellLink, nullptr);
+}
+
 // ---------------------------------------------------------------------------------------------
 // The install sequence
 
@@ -311,9 +297,9 @@ TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
     const std::string work = SetupForm->ExeFolder() + "work.tmp";
     DeleteFileA(work.c_str());
     bool progressShown = false;
-    OnBox = [&](const TBox&) { progressShown = progressShown || IsWindowVisible(CompressForm->Handle()); };
+    Boxes.OnBox = [&](const auto&) { progressShown = progressShown || IsWindowVisible(CompressForm->Handle()); };
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
     EXPECT_EQ(Boxes[0].Caption, Title);
     EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK));
     EXPECT_EQ(Boxes[0].Owner, SetupForm->Handle()); // the progress window gave the activation back
@@ -334,7 +320,7 @@ TEST_F(SetupWindow, FolderTextIsUsedAsTyped)
     const std::string folder = Base + "\\trailing\\";
     SetupForm->Edit1->SetText(folder);
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
     std::string value;
     ASSERT_TRUE(ProductValue(value));
     EXPECT_EQ(value, folder);
@@ -354,10 +340,10 @@ TEST_F(SetupWindow, EmptyFolderTextIsAnErrorAndTheWindowStays)
     std::string value;
     EXPECT_FALSE(ProductValue(value));
     // The user tries again with a folder.
-    Boxes.clear();
+    Boxes.Clear();
     SetupForm->Edit1->SetText(Base + "\\again");
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
     EXPECT_EQ(Closes, 1);
 }
 
@@ -367,7 +353,7 @@ TEST_F(SetupWindow, FolderThatCannotBeCreated)
     std::ofstream(Base + "\\file") << "in the way";
     SetupForm->Edit1->SetText(Base + "\\file\\sub");
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"ディレクトリ作成に失敗しました"});
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"ディレクトリ作成に失敗しました"});
     EXPECT_EQ(Boxes[0].Caption, Title);
     EXPECT_EQ(Closes, 1);
     std::string value;
@@ -377,14 +363,14 @@ TEST_F(SetupWindow, FolderThatCannotBeCreated)
 TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
 {
     // A volatile parent refuses a lasting child key.
-    HKEY parent = nullptr;
+    TRegKey parent;
     ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &parent, nullptr),
+                              nullptr, parent.Put(), nullptr),
               ERROR_SUCCESS);
-    RegCloseKey(parent);
+    parent.Reset();
     SetupForm->Edit1->SetText(Base + "\\regfail");
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), std::vector<std::string>{"予期せぬエラーが発生しました　起動できません"});
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"予期せぬエラーが発生しました　起動できません"});
     EXPECT_EQ(Closes, 1);
     EXPECT_TRUE(DirectoryExists(Base + "\\regfail")); // step 1 is not undone
     EXPECT_FALSE(FileExists(Base + "\\regfail\\a.txt"));
@@ -416,9 +402,9 @@ TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)
     SetupForm->Edit1->SetText(folder);
     // The decoder's box belongs to the progress window; the setup window takes no clicks meanwhile.
     std::vector<bool> setupEnabled;
-    OnBox = [&](const TBox&) { setupEnabled.push_back(IsWindowEnabled(SetupForm->Handle()) != 0); };
+    Boxes.OnBox = [&](const auto&) { setupEnabled.push_back(IsWindowEnabled(SetupForm->Handle()) != 0); };
     Click(SetupForm->SetupButton);
-    EXPECT_EQ(Texts(), (std::vector<std::string>{"ディレクトリを作成できませんでした", "セットアップが正常に終了できませんでした"}));
+    EXPECT_EQ(Boxes.Texts(), (std::vector<std::string>{"ディレクトリを作成できませんでした", "セットアップが正常に終了できませんでした"}));
     EXPECT_EQ(setupEnabled, (std::vector<bool>{false, false}));
     EXPECT_TRUE(IsWindowEnabled(SetupForm->Handle()));
     EXPECT_EQ(Closes, 1);
@@ -452,12 +438,15 @@ TEST_F(SetupWindow, BrowseAcceptsTheBareParentOrAnyOtherFolder)
             dialog->FolderEdit()->SetText(c.typed);
             (c.cancel ? dialog->CancelButton() : dialog->OkButton())->Click();
         };
-        struct Tick {
+        struct TTicks {
             static void CALLBACK Run(HWND, UINT, UINT_PTR, DWORD) { act(); }
+            const UINT_PTR Id = SetTimer(nullptr, 0, 30, Run);
+            ~TTicks() { KillTimer(nullptr, Id); }
         };
-        const UINT_PTR timer = SetTimer(nullptr, 0, 30, Tick::Run);
-        Click(SetupForm->Button2);
-        KillTimer(nullptr, timer);
+        {
+            const TTicks ticks;
+            Click(SetupForm->Button2);
+        }
         EXPECT_TRUE(done);
         EXPECT_EQ(startFolder, "c:\\Program Files"); // "hand typed" is no folder
         EXPECT_EQ(SetupForm->Edit1->Text(), c.result) << c.typed;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "FileCtrl.h"
+#include "Handles.h"
 
 namespace {
 
@@ -42,12 +43,11 @@ struct TLinkFields {
 TLinkFields ReadLink(const std::string& LinkPath)
 {
     TLinkFields f;
-    CoInitialize(nullptr);
-    IShellLinkA* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA,
-                                   reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
+    const TComInitialization apartment;
+    TComRef<IShellLinkA> link;
+    TComRef<IPersistFile> file;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkA, link.Put())) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.Put()))) {
         f.Load = file->Load(Wide(LinkPath).c_str(), STGM_READ);
         char buffer[1024] = {};
         link->GetPath(buffer, sizeof buffer, nullptr, SLGP_RAWPATH);
@@ -62,9 +62,6 @@ TLinkFields ReadLink(const std::string& LinkPath)
         link->GetDescription(buffer, sizeof buffer);
         f.Description = buffer;
     }
-    if (file != nullptr) file->Release();
-    if (link != nullptr) link->Release();
-    CoUninitialize();
     return f;
 }
 
@@ -72,11 +69,10 @@ std::size_t LinkCount(const std::string& Folder)
 {
     std::size_t n = 0;
     WIN32_FIND_DATAA found;
-    const HANDLE find = FindFirstFileA((Folder + "\\*.lnk").c_str(), &found);
-    if (find != INVALID_HANDLE_VALUE) {
+    const TFindHandle find(FindFirstFileA((Folder + "\\*.lnk").c_str(), &found));
+    if (find) {
         do ++n;
-        while (FindNextFileA(find, &found));
-        FindClose(find);
+        while (FindNextFileA(find.Get(), &found));
     }
     return n;
 }
@@ -268,7 +264,7 @@ TEST_F(ShellLinkTest, ShortcutSet)
         const std::string groupFolder = programs + "\\doduza";
         ASSERT_TRUE(ForceDirectories(desktop));
         if (c.Blocker == FileAsGroup) {
-            CloseHandle(CreateFileA(groupFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+            ASSERT_TRUE(TKernelHandle(CreateFileA(groupFolder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr)));
         } else if (c.Blocker == FolderAsFirstLink) {
             ASSERT_TRUE(ForceDirectories(groupFolder + "\\" + group[0].first));
         }

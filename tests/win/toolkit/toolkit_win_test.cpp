@@ -11,43 +11,29 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <optional>
 
+#include "Application.h"
+#include "Bars.h"
+#include "Buttons.h"
 #include "FileCtrl.h"
-#include "Forms.h"
+#include "Form.h"
 #include "HiddenWindow.h"
+#include "InputControls.h"
+#include "MessageBoxRecorder.h"
 #include "Registry.h"
 #include "ResourceStream.h"
+#include "SelectDir.h"
+#include "StaticControls.h"
 #include "SysUtils.h"
 
 namespace {
 
-struct TBox {
-    std::string Text;
-    std::string Caption;
-    UINT Flags;
-};
-std::vector<TBox> Boxes;
-std::deque<int> Answers;
-
-int RecordBox(HWND, const std::string& Text, const std::string& Caption, UINT Flags)
-{
-    Boxes.push_back({Text, Caption, Flags});
-    if (Answers.empty()) return IDOK;
-    const int answer = Answers.front();
-    Answers.pop_front();
-    return answer;
-}
-
 class Toolkit : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        Boxes.clear();
-        Answers.clear();
-        MessageBoxFunc = RecordBox;
-        Application->SetTitle("doduza　領収書発行セットアップ");
-    }
-    void TearDown() override { MessageBoxFunc = SystemMessageBox; }
+    void SetUp() override { Application->SetTitle("doduza　領収書発行セットアップ"); }
+    TMessageBoxRecorder Boxes;
 };
 
 std::string TempFolder(const std::string& Name)
@@ -198,9 +184,16 @@ TEST_F(Toolkit, CloseRunsOnCloseAndHidesUnlessRefused)
     SendMessageA(form.Handle(), WM_CLOSE, 0, 0); // the close box
     EXPECT_EQ(closes, 1);
     EXPECT_TRUE(IsWindowVisible(form.Handle()));
+    // Freeing on close is refused loudly, and the window stays as it was.
+    answer = TCloseAction::caFree;
+    SendMessageA(form.Handle(), WM_CLOSE, 0, 0);
+    EXPECT_EQ(closes, 2);
+    EXPECT_TRUE(IsWindowVisible(form.Handle()));
+    ASSERT_EQ(Boxes.size(), 1u);
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
     answer = TCloseAction::caHide;
     form.Close();
-    EXPECT_EQ(closes, 2);
+    EXPECT_EQ(closes, 3);
     EXPECT_FALSE(IsWindowVisible(form.Handle()));
     EXPECT_FALSE(form.Visible());
 }
@@ -327,6 +320,317 @@ TEST_F(Toolkit, TabOrderFollowsCreationUntilMoved)
 }
 
 // ---------------------------------------------------------------------------------------------
+// What a dialog form of the program is made of: frames, placement, the OK button, caption boxes,
+// the input method per box, bevels, fonts and colours.
+
+// The pixels a control draws onto a white bitmap of its size (windowless controls draw at their
+// bounds, so the bitmap covers the parent's client area up to the control's far corner).
+class TCanvas {
+public:
+    TCanvas(int Width, int Height) : FWidth(Width), FHeight(Height)
+    {
+        const TWindowDC screen(nullptr);
+        FDC.Reset(CreateCompatibleDC(screen.Get()));
+        FBitmap.Reset(CreateCompatibleBitmap(screen.Get(), Width, Height));
+        FSelected.emplace(FDC.Get(), FBitmap.Get());
+        RECT all{0, 0, Width, Height};
+        FillRect(FDC.Get(), &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
+    }
+    HDC DC() const noexcept { return FDC.Get(); }
+    COLORREF At(int X, int Y) const { return GetPixel(FDC.Get(), X, Y); }
+    int Count(COLORREF Color) const
+    {
+        int n = 0;
+        for (int y = 0; y < FHeight; ++y)
+            for (int x = 0; x < FWidth; ++x) n += At(x, y) == Color;
+        return n;
+    }
+    int Ink() const { return FWidth * FHeight - Count(RGB(255, 255, 255)); }
+
+private:
+    int FWidth, FHeight;
+    TMemoryDC FDC;
+    TBitmapHandle FBitmap;
+    std::optional<TSelectedObject> FSelected; // selected out before the bitmap and the DC go
+};
+
+LOGFONTA FontOf(HFONT Font)
+{
+    LOGFONTA font{};
+    GetObjectA(Font, sizeof font, &font);
+    return font;
+}
+
+TEST_F(Toolkit, FixedFrameWithoutIconsStaysOnTopAndCentresOnItsOwner)
+{
+    TForm* main = nullptr;
+    Application->CreateForm(main);
+    const std::unique_ptr<TForm> mainHeld(main);
+    main->SetBounds(40, 30, 500, 400);
+    main->Show();
+    TForm other(Application);
+    other.SetBounds(400, 300, 300, 200);
+    other.Show();
+
+    TForm byOther(&other), byApplication(Application);
+    for (TForm* form : {&byOther, &byApplication}) {
+        form->SetBorderStyle(TBorderStyle::bsSingle);
+        form->SetBorderIcons(0);
+        form->SetFormStyle(TFormStyle::fsStayOnTop);
+        form->SetPosition(TPosition::poOwnerFormCenter);
+        form->SetClientSize(368, 429);
+        const LONG_PTR style = GetWindowLongPtrA(form->Handle(), GWL_STYLE);
+        EXPECT_EQ(style & WS_CAPTION, WS_CAPTION);
+        EXPECT_EQ(style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX), 0);
+        EXPECT_EQ(GetWindowLongPtrA(form->Handle(), GWL_EXSTYLE) & WS_EX_TOPMOST, WS_EX_TOPMOST);
+        EXPECT_EQ(form->ClientWidth(), 368);
+        EXPECT_EQ(form->ClientHeight(), 429);
+    }
+    const auto centre = [](HWND Window) {
+        RECT r;
+        GetWindowRect(Window, &r);
+        return std::pair((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+    };
+    // Owned by a form: centred on that one; owned by the application: centred on the main form.
+    byOther.Show();
+    byApplication.Show();
+    EXPECT_EQ(centre(byOther.Handle()), centre(other.Handle()));
+    EXPECT_EQ(centre(byApplication.Handle()), centre(main->Handle()));
+    // With no visible form to centre on, the work area's centre.
+    byApplication.Hide();
+    main->Hide();
+    byApplication.Show();
+    RECT area;
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    const auto [x, y] = centre(byApplication.Handle());
+    EXPECT_NEAR(x, (area.left + area.right) / 2, 1);
+    EXPECT_NEAR(y, (area.top + area.bottom) / 2, 1);
+}
+
+TEST_F(Toolkit, OkKindButtonIsTheDefaultAndEndsTheDialogWithOk)
+{
+    TForm dialog(nullptr);
+    auto* edit = new TEdit(&dialog, &dialog);
+    auto* panel = new TPanel(&dialog, &dialog);
+    auto* send = new TBitBtn(&dialog, panel); // in a panel: found through it
+    send->SetCaption("送信");
+    send->SetKind(TBitBtnKind::bkOK);
+    auto* plain = new TBitBtn(&dialog, &dialog);
+    plain->SetKind(TBitBtnKind::bkOK);
+    plain->SetVisible(false);
+    EXPECT_EQ(send->Caption(), "送信");
+    EXPECT_EQ(plain->Caption(), "OK");
+    EXPECT_EQ(GetWindowLongPtrA(send->Handle(), GWL_STYLE) & BS_TYPEMASK, BS_DEFPUSHBUTTON);
+    EXPECT_EQ(dialog.DefaultButton(), send);
+    int clicks = 0;
+    send->OnClick = [&](TObject*) { ++clicks; };
+    dialog.SetActiveControl(edit);
+    // Enter in the edit box goes through the dialog keys of the message loop.
+    TScriptedTimer timer({[&] {
+        EXPECT_EQ(GetFocus(), edit->Handle());
+        PostMessageA(edit->Handle(), WM_KEYDOWN, VK_RETURN, 0);
+    }});
+    EXPECT_EQ(dialog.ShowModal(), mrOk);
+    EXPECT_EQ(clicks, 1);
+}
+
+TEST_F(Toolkit, CaptionBoxIsDrawnInItsColoursAndSkippedByTab)
+{
+    TForm form(nullptr);
+    auto* caption = new TEdit(&form, &form);
+    auto* name = new TEdit(&form, &form);
+    caption->SetBounds(8, 8, 68, 23);
+    caption->SetText("施設名");
+    caption->SetReadOnly(true);
+    caption->SetTabStop(false);
+    caption->SetColor(clTeal);
+    TFont white;
+    white.Name = "MS UI Gothic";
+    white.Height = 15;
+    white.Color = clWhite;
+    caption->SetFont(white);
+    EXPECT_EQ(GetNextDlgTabItem(form.Handle(), name->Handle(), FALSE), name->Handle());
+
+    // The box paints itself with the brush and text colour its parent hands out.
+    TCanvas canvas(68, 23);
+    SendMessageA(caption->Handle(), WM_PRINTCLIENT, reinterpret_cast<WPARAM>(canvas.DC()), PRF_CLIENT | PRF_ERASEBKGND);
+    EXPECT_GT(canvas.Count(RGB(0, 128, 128)), 68 * 23 / 2);
+    EXPECT_GT(canvas.Count(RGB(255, 255, 255)), 0);
+    EXPECT_EQ(canvas.Count(RGB(0, 0, 0)), 0);
+}
+
+TEST_F(Toolkit, InputMethodFollowsTheFocusedBox)
+{
+    TForm form(nullptr);
+    auto* japanese = new TEdit(&form, &form);
+    auto* mail = new TEdit(&form, &form);
+    auto* any = new TEdit(&form, &form);
+    japanese->SetImeMode(TImeMode::imeOpen);
+    mail->SetImeMode(TImeMode::imeClose);
+    form.Show();
+    const auto open = [](TEdit* Edit) {
+        const TInputContext context(Edit->Handle());
+        return context && ImmGetOpenStatus(context.Get()) != FALSE;
+    };
+    {
+        const TInputContext context(japanese->Handle());
+        ASSERT_TRUE(context) << "no input context under this Wine";
+    }
+    const struct {
+        TEdit* focus;
+        bool open;
+    } steps[] = {{japanese, true}, {mail, false}, {any, false}, {japanese, true}, {any, true}, {mail, false}};
+    for (const auto& step : steps) {
+        step.focus->SetFocus();
+        EXPECT_EQ(open(step.focus), step.open) << (step.focus == japanese ? "japanese" : step.focus == mail ? "mail" : "any");
+    }
+    // Setting the mode of the focused box applies it at once.
+    mail->SetImeMode(TImeMode::imeOpen);
+    EXPECT_TRUE(open(mail));
+}
+
+TEST_F(Toolkit, PanelBevelsRaisedInnerLoweredOuterOrNone)
+{
+    TForm form(nullptr);
+    auto* framed = new TPanel(&form, &form);
+    framed->SetBounds(0, 0, 40, 30);
+    framed->SetBevelInner(TBevelCut::bvRaised);
+    framed->SetBevelOuter(TBevelCut::bvLowered);
+    auto* bare = new TPanel(&form, &form);
+    bare->SetBounds(0, 0, 40, 30);
+    bare->SetBevelOuter(TBevelCut::bvNone);
+    const COLORREF shadow = GetSysColor(COLOR_BTNSHADOW), light = GetSysColor(COLOR_BTNHIGHLIGHT);
+    ASSERT_NE(shadow, light);
+
+    TCanvas withBevels(40, 30);
+    framed->Paint(withBevels.DC());
+    // Lowered outer: shadow at the top left, light at the bottom right; the raised inner one
+    // inside it the other way round.
+    EXPECT_EQ(withBevels.At(0, 0), shadow);
+    EXPECT_EQ(withBevels.At(39, 29), light);
+    EXPECT_EQ(withBevels.At(1, 1), light);
+    EXPECT_EQ(withBevels.At(38, 28), shadow);
+    EXPECT_EQ(withBevels.At(20, 15), RGB(255, 255, 255));
+
+    TCanvas borderless(40, 30);
+    bare->Paint(borderless.DC());
+    EXPECT_EQ(borderless.Ink(), 0);
+}
+
+TEST_F(Toolkit, EachControlKeepsItsOwnFont)
+{
+    TForm form(nullptr);
+    auto* edit = new TEdit(&form, &form);
+    auto* combo = new TComboBox(&form, &form);
+    auto* follower = new TEdit(&form, &form); // keeps following the form's font
+    const struct {
+        TWinControl* control;
+        const char* face;
+        int height;
+    } cases[] = {{edit, "MS UI Gothic", 15}, {combo, "ＭＳ Ｐゴシック", 15}};
+    for (const auto& c : cases) {
+        TFont font;
+        font.Name = c.face;
+        font.Height = c.height;
+        c.control->SetFont(font);
+    }
+    TFont formFont;
+    formFont.Height = 12;
+    form.SetFont(formFont);
+    for (const auto& c : cases) {
+        const LOGFONTA font = FontOf(reinterpret_cast<HFONT>(SendMessageA(c.control->Handle(), WM_GETFONT, 0, 0)));
+        EXPECT_STREQ(font.lfFaceName, c.face);
+        EXPECT_EQ(font.lfHeight, -c.height);
+        EXPECT_EQ(font.lfCharSet, SHIFTJIS_CHARSET);
+    }
+    EXPECT_EQ(FontOf(reinterpret_cast<HFONT>(SendMessageA(follower->Handle(), WM_GETFONT, 0, 0))).lfHeight, -12);
+}
+
+TEST_F(Toolkit, LabelDrawsInItsColourAndWeight)
+{
+    TForm form(nullptr);
+    const auto draw = [&](bool Bold) {
+        auto* label = new TLabel(&form, &form);
+        TFont font;
+        font.Name = "MS UI Gothic";
+        font.Height = 13;
+        font.Color = clBlue;
+        font.Bold = Bold;
+        label->SetFont(font);
+        label->SetCaption("何も入力されていない場合は");
+        auto canvas = std::make_unique<TCanvas>(label->Left() + label->Width(), label->Top() + label->Height());
+        label->Paint(canvas->DC());
+        return canvas;
+    };
+    const auto normal = draw(false);
+    const auto bold = draw(true);
+    EXPECT_GT(bold->Count(clBlue), 0);
+    EXPECT_EQ(bold->Count(clBlack), 0);
+    EXPECT_GT(bold->Ink(), normal->Ink() * 11 / 10);
+}
+
+TEST_F(Toolkit, ApplicationMessageBoxAnswersRetryOrCancel)
+{
+    Boxes.Answer(IDRETRY);
+    EXPECT_EQ(Application->MessageBox("接続に失敗しました　回線を確認してください", "データ送信", MB_RETRYCANCEL), IDRETRY);
+    EXPECT_EQ(Application->MessageBox("送信に失敗しました　再度送信しますか", "データ送信", MB_RETRYCANCEL), IDCANCEL);
+    {
+        TMessageBoxRecorder inner; // a recorder of its own, and the outer one back afterwards
+        ShowMessage("inner");
+        EXPECT_EQ(inner.Texts(), std::vector<std::string>{"inner"});
+    }
+    EXPECT_EQ(Application->MessageBox("サーバーが応答しません", "エラー", MB_OK), IDOK);
+    ASSERT_EQ(Boxes.size(), 3u);
+    EXPECT_EQ(Boxes[0].Caption, "データ送信");
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_RETRYCANCEL));
+    EXPECT_EQ(Boxes[2].Text, "サーバーが応答しません");
+    EXPECT_EQ(Boxes[2].Caption, "エラー");
+}
+
+// A paint that fails stops at the window's edge: the failure is shown once and the window is
+// left valid, not repainted (and the failure shown) over and over.
+class TFailingPanel : public TPanel {
+public:
+    using TPanel::TPanel;
+    int Paints = 0;
+    void Paint(HDC) override
+    {
+        ++Paints;
+        throw Exception("paint failed");
+    }
+};
+
+TEST_F(Toolkit, FailedPaintIsShownOnceNotOverAndOver)
+{
+    TForm form(nullptr);
+    auto* panel = new TFailingPanel(&form, &form);
+    panel->SetBounds(0, 0, 50, 50);
+    form.Show();
+    UpdateWindow(panel->Handle());
+    Application->ProcessMessages();
+    EXPECT_EQ(panel->Paints, 1);
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"paint failed."});
+    EXPECT_FALSE(GetUpdateRect(panel->Handle(), nullptr, FALSE));
+}
+
+TEST_F(Toolkit, ControlPlacedInAFormOwnedElsewhereOutlivesItsWindow)
+{
+    TComponent owner(nullptr);
+    TPanel* panel = nullptr;
+    TButton* button = nullptr;
+    {
+        TForm form(nullptr);
+        panel = new TPanel(&owner, &form);
+        button = new TButton(&owner, panel);
+        EXPECT_TRUE(IsWindow(panel->Handle()));
+    }
+    EXPECT_EQ(panel->Handle(), nullptr); // gone with the form's window, and not destroyed twice
+    EXPECT_EQ(panel->Parent(), nullptr);
+    EXPECT_EQ(button->Handle(), nullptr);
+    EXPECT_THROW(TButton(&owner, nullptr), Exception); // a windowed control needs a parent window
+}
+
+// ---------------------------------------------------------------------------------------------
 // The folder chooser
 
 TEST_F(Toolkit, ChooserAcceptRules)
@@ -347,8 +651,8 @@ TEST_F(Toolkit, ChooserAcceptRules)
         {"", {}, false, false, false},
     };
     for (const auto& c : cases) {
-        Boxes.clear();
-        Answers = c.answers;
+        Boxes.Clear();
+        for (const int answer : c.answers) Boxes.Answer(answer);
         EXPECT_EQ(dialog.CanAccept(c.folder), c.accepted) << c.folder;
         EXPECT_EQ(!Boxes.empty(), c.asked) << c.folder;
         if (!Boxes.empty()) {
@@ -374,14 +678,14 @@ TEST_F(Toolkit, ChooserTypedFolderNoThenYes)
             ASSERT_NE(dialog, nullptr);
             captionRight = dialog->Caption() == "ディレクトリの選択";
             dialog->FolderEdit()->SetText(wanted);
-            Answers = {IDNO};
+            Boxes.Answer(IDNO);
             dialog->OkButton()->Click();
         },
         [&] {
             TSelectDirDlg* dialog = OpenChooser();
             ASSERT_NE(dialog, nullptr); // "No" kept it open
             EXPECT_FALSE(DirectoryExists(wanted));
-            Answers = {IDYES};
+            Boxes.Answer(IDYES);
             dialog->OkButton()->Click();
         },
     });
@@ -426,10 +730,10 @@ protected:
         cleanup.DeleteKey(Key);
         Toolkit::TearDown();
     }
-    HKEY RawKey()
+    TRegKey RawKey()
     {
-        HKEY key = nullptr;
-        RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key.substr(1).c_str(), 0, KEY_ALL_ACCESS, &key);
+        TRegKey key;
+        RegOpenKeyExA(HKEY_LOCAL_MACHINE, Key.substr(1).c_str(), 0, KEY_ALL_ACCESS, key.Put());
         return key;
     }
     std::string Key;
@@ -441,11 +745,9 @@ TEST_F(Registry, AbsentKeyIsNotCreatedByOpening)
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
     EXPECT_EQ(reg.Access(), static_cast<REGSAM>(KEY_ALL_ACCESS));
     EXPECT_FALSE(reg.OpenKey(Key, false));
-    EXPECT_EQ(RawKey(), nullptr);
+    EXPECT_FALSE(RawKey());
     EXPECT_TRUE(reg.OpenKey(Key, true));
-    HKEY raw = RawKey();
-    EXPECT_NE(raw, nullptr);
-    RegCloseKey(raw);
+    EXPECT_TRUE(RawKey());
 }
 
 TEST_F(Registry, WrittenStringsReadBackAndCountTheirZero)
@@ -572,7 +874,10 @@ TEST(ResourceStream, MissingResourceRaises)
 // exception stops at the window's edge, and the window goes with the object.
 class TProbeWindow : public THiddenWindow {
 public:
-    explicit TProbeWindow(const char* ClassName) { AllocateHandle(ClassName); }
+    explicit TProbeWindow(const char* ClassName, HWND Owner = nullptr)
+    {
+        AllocateHandle(ClassName, "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, Owner);
+    }
     std::vector<UINT> Seen;
     std::string Failed;
 
@@ -609,9 +914,38 @@ TEST(HiddenWindow, PassesMessagesToItsObjectAndCatchesAtTheEdge)
         EXPECT_EQ(a.Failed, "from the handler");
         EXPECT_EQ(a.Seen, (std::vector<UINT>{WM_USER, WM_USER + 1}));
         EXPECT_TRUE(b.Seen.empty());
+        EXPECT_EQ(GetWindow(first, GW_OWNER), nullptr);
+        TProbeWindow owned("ProbeWindowClass", Application->Handle());
+        EXPECT_EQ(GetWindow(owned.Handle(), GW_OWNER), Application->Handle());
     }
     EXPECT_FALSE(IsWindow(first));
     EXPECT_EQ(THiddenWindow::FromHandle(GetDesktopWindow()), nullptr);
+}
+
+TEST_F(Toolkit, ApplicationWindowIsAHiddenWindowThatShowsItsFailures)
+{
+    HWND window = Application->Handle();
+    EXPECT_NE(THiddenWindow::FromHandle(window), nullptr);
+    char name[64] = {}, caption[128] = {};
+    GetClassNameA(window, name, sizeof name);
+    GetWindowTextA(window, caption, sizeof caption);
+    EXPECT_STREQ(name, "TApplication");
+    EXPECT_EQ(caption, Application->Title());
+    EXPECT_EQ(GetWindowLongPtrA(window, GWL_EXSTYLE) & WS_EX_TOOLWINDOW, 0); // it has the taskbar button
+    RECT r, area;
+    GetWindowRect(window, &r);
+    SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    EXPECT_EQ(r.left, (area.left + area.right) / 2);
+    EXPECT_EQ(r.top, (area.top + area.bottom) / 2);
+
+    // "Close" on the taskbar button runs the main form's close handler in the window's handler.
+    TForm* main = nullptr;
+    Application->CreateForm(main);
+    const std::unique_ptr<TForm> owned(main);
+    main->OnClose = [](TObject*, TCloseAction&) { throw EInOutError("閉じられません"); };
+    EXPECT_EQ(SendMessageA(window, WM_CLOSE, 0, 0), 0);
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"閉じられません."});
+    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
 }
 
 TEST(Handles, EachHolderFreesItsHandleOnce)

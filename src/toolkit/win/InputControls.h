@@ -1,0 +1,62 @@
+// The controls that take typing or a choice: edit box, combo box, list box.
+#pragma once
+
+#include <string>
+
+#include "Control.h"
+
+// The input method's state an edit box asks for when it gets the focus.
+enum class TImeMode { imeDontCare, imeOpen, imeClose };
+
+class TEdit : public TWinControl {
+public:
+    TEdit(TComponent* AOwner, TWinControl* AParent);
+    std::string Text() const { return Caption(); }
+    void SetText(const std::string& Value) { SetCaption(Value); }
+    // A read-only box still takes the focus on a click; a "caption box" also leaves the tab order
+    // (SetTabStop(false)) and gets its own colour and font colour.
+    bool ReadOnly() const noexcept { return FReadOnly; }
+    void SetReadOnly(bool Value);
+    // imeOpen switches the input method on, imeClose off, each time the box gets the focus (and
+    // at once when it has it); imeDontCare leaves it as the user left it.
+    TImeMode ImeMode() const noexcept { return FImeMode; }
+    void SetImeMode(TImeMode Value);
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnChange;
+
+private:
+    void ApplyImeMode();
+    bool FReadOnly = false;
+    TImeMode FImeMode = TImeMode::imeDontCare;
+};
+
+// A drop-down combo box whose edit part accepts typing.
+class TComboBox : public TWinControl {
+public:
+    TComboBox(TComponent* AOwner, TWinControl* AParent);
+    void AddItem(const std::string& Item);
+    void ClearItems();
+    int ItemCount() const;
+    std::string Item(int Index) const;
+    // -1 when no item is selected (typing into the edit part selects none).
+    int ItemIndex() const;
+    void SetItemIndex(int Value);
+    std::string Text() const { return Caption(); }
+    void SetText(const std::string& Value) { SetCaption(Value); }
+    void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnChange;
+};
+
+class TListBox : public TWinControl {
+public:
+    TListBox(TComponent* AOwner, TWinControl* AParent);
+    void AddItem(const std::string& Item);
+    void ClearItems();
+    int ItemCount() const;
+    std::string Item(int Index) const;
+    int ItemIndex() const;
+    void SetItemIndex(int Value);
+    void CommandNotify(WORD Code) override;
+    TNotifyEvent OnDblClick;
+};

@@ -14,6 +14,7 @@
 
 #include "Archive.h"
 #include "BenchUtil.h"
+#include "Lzss.h"
 #include "Pack.h"
 #include "payload_corpus.h"
 
@@ -33,7 +34,7 @@ int PlainExtract(const std::string& Archive, const std::string& Dest)
 {
     std::FILE* in = std::fopen(Archive.c_str(), "rb");
     if (in == nullptr) return 0;
-    static uint8_t ring[4096];
+    static uint8_t ring[Lzss::RingSize];
     int count = 0;
     for (;;) {
         const int length = std::getc(in);
@@ -46,8 +47,8 @@ int PlainExtract(const std::string& Archive, const std::string& Dest)
         if (name[0] == 0 || size == 0) break;
         std::FILE* out = std::fopen((Dest + "/" + name).c_str(), "wb");
         if (out == nullptr) break;
-        std::memset(ring, 0, 4078);
-        unsigned r = 4078, flags = 0;
+        std::memset(ring, Lzss::FillByte, Lzss::StartPosition);
+        unsigned r = Lzss::StartPosition, flags = 0;
         uint32_t written = 0;
         while (written < size) {
             flags >>= 1;
@@ -61,20 +62,20 @@ int PlainExtract(const std::string& Archive, const std::string& Dest)
                 if (c == EOF) break;
                 std::putc(c, out);
                 ring[r] = static_cast<uint8_t>(c);
-                r = (r + 1) & 4095;
+                r = (r + 1) & Lzss::RingMask;
                 ++written;
             } else {
                 const int b1 = std::getc(in);
                 if (b1 == EOF) break;
                 const int b2 = std::getc(in);
                 if (b2 == EOF) break;
-                const unsigned p = static_cast<unsigned>(b1) | ((static_cast<unsigned>(b2) & 0xF0) << 4);
-                const unsigned n = (static_cast<unsigned>(b2) & 0x0F) + 3;
+                const unsigned p = Lzss::Position(static_cast<unsigned>(b1), static_cast<unsigned>(b2));
+                const unsigned n = Lzss::Length(static_cast<unsigned>(b2));
                 for (unsigned k = 0; k < n && written < size; ++k) {
-                    const uint8_t c = ring[(p + k) & 4095];
+                    const uint8_t c = ring[(p + k) & Lzss::RingMask];
                     std::putc(c, out);
                     ring[r] = c;
-                    r = (r + 1) & 4095;
+                    r = (r + 1) & Lzss::RingMask;
                     ++written;
                 }
             }

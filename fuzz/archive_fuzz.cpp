@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "Archive.h"
+#include "Lzss.h"
 
 namespace {
 
@@ -75,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (e.is_regular_file()) written += e.file_size();
         }
     }
-    // A group of 17 bytes yields at most 144.
-    Check(written <= 9 * static_cast<uint64_t>(size), "more output than the stream can yield");
+    Check(written * Lzss::GroupInput <= Lzss::GroupOutput * static_cast<uint64_t>(size),
+          "more output than the stream can yield");
     if (progress.Errors == 0) {
         Check(count == static_cast<int>(listing.Entries.size()), "the walk and the listing disagree");
     }

@@ -14,7 +14,6 @@ TSetupForm* SetupForm = nullptr;
 TShellLink* ShellLink = nullptr;
 
 const char* const SApplicationTitle = "doduza　領収書発行セットアップ";
-const char* const SProductName = "デスクトップdoduza";
 const char* const SInstallKey = "\\Software\\Ruviva Co.,Ltd.\\rizud";
 const char* const SInstallValue = "Path";
 const char* const SDefaultParent = "c:\\Program Files\\";
@@ -63,7 +62,7 @@ std::string InstallFolderFromChoice(const std::string& Chosen)
 
 TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
 {
-    SetCaption("デスクトップdoduzaSetup");
+    SetCaption(std::string(SProductName) + "Setup");
     SetBorderStyle(TBorderStyle::bsSizeable);
     SetPosition(TPosition::poScreenCenter);
     SetColor(clBlack);

@@ -1,4 +1,5 @@
-// The small text helper shared by the setup and registration windows.
+// The small text helper shared by the setup and registration windows, and the product name they
+// put into their captions.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ public:
     // when Target does not occur. An empty Target or Text never matches.
     bool ReplaceFirst(std::string& Text, const std::string& Target, const std::string& Replacement);
 };
+
+// The product's name as the windows and the shortcuts show it: "デスクトップdoduza".
+inline constexpr const char* SProductName = "デスクトップdoduza";
 
 // Created by the setup window's creation handler, deleted by its close handler.
 extern TLibrary* Library;

@@ -16,14 +16,12 @@ const char* const SCannotWriteFile = "ファイルを書き込めませんでし
 
 namespace {
 
-constexpr unsigned RingSize = 4096;
-constexpr unsigned RingMask = RingSize - 1;
-constexpr unsigned MaxMatch = 18;
-constexpr unsigned StartPosition = RingSize - MaxMatch; // 4078
-// A group is a flag byte and at most eight items of at most two bytes, decoding to at most
-// eight copies of MaxMatch bytes.
-constexpr std::size_t GroupInput = 1 + 8 * 2;
-constexpr std::size_t GroupOutput = 8 * MaxMatch;
+using Lzss::GroupInput;
+using Lzss::GroupOutput;
+using Lzss::MaxMatch;
+using Lzss::RingMask;
+using Lzss::RingSize;
+using Lzss::StartPosition;
 
 constexpr std::size_t InputChunk = 64 * 1024;
 constexpr std::size_t OutputChunk = ExtractWriteChunk;
@@ -51,27 +49,6 @@ uint64_t FileLength(std::FILE* f)
 inline std::size_t Distance(std::size_t R, unsigned P) noexcept
 {
     return ((R - P - 1) & RingMask) + 1;
-}
-
-bool IsSjisTrailByte(unsigned char c) noexcept
-{
-    return c >= 0x40 && c <= 0xFC && c != 0x7F;
-}
-
-// The folder part of a path: without its last component and without the separator before it,
-// unless that separator follows another one (a root such as "c:\" keeps it).
-std::string FolderOf(const std::string& Path)
-{
-    int i = LastDelimiter(PathDelimiters, Path);
-    if (i > 0 && Path[static_cast<std::size_t>(i)] == PathDelimiters[0]) {
-        const char before = Path[static_cast<std::size_t>(i - 1)];
-        const bool beforeIsDelimiter = std::strchr(PathDelimiters, before) != nullptr &&
-                                       IsSingleByteAt(Path, static_cast<std::size_t>(i - 1));
-        if (!beforeIsDelimiter) {
-            --i;
-        }
-    }
-    return Path.substr(0, static_cast<std::size_t>(i + 1));
 }
 
 } // namespace
@@ -283,8 +260,8 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                     const auto item = [&](unsigned literal) {
                         const unsigned b1 = p[0];
                         const unsigned b2 = p[1];
-                        const std::size_t n = (b2 & 0x0F) + 3;
-                        const std::size_t distance = Distance(o + ringBase, b1 | ((b2 & 0xF0) << 4));
+                        const std::size_t n = Lzss::Length(b2);
+                        const std::size_t distance = Distance(o + ringBase, Lzss::Position(b1, b2));
                         uint8_t* const dst = buf + o;
                         const std::uintptr_t isLiteral = std::uintptr_t{0} - literal; // all ones or zero
                         if ((~isLiteral & static_cast<std::uintptr_t>(distance < MaxMatch)) != 0) [[unlikely]] {
@@ -336,8 +313,8 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
             if (b1 < 0) break;
             const int b2 = in.Get();
             if (b2 < 0) break;
-            const unsigned position = static_cast<unsigned>(b1) | ((static_cast<unsigned>(b2) & 0xF0) << 4);
-            const unsigned n = static_cast<unsigned>(std::min<uint64_t>((static_cast<unsigned>(b2) & 0x0F) + 3, remaining));
+            const unsigned position = Lzss::Position(static_cast<unsigned>(b1), static_cast<unsigned>(b2));
+            const unsigned n = static_cast<unsigned>(std::min<uint64_t>(Lzss::Length(static_cast<unsigned>(b2)), remaining));
             const std::size_t distance = Distance(o + ringBase, position);
             for (unsigned k = 0; k < n; ++k, ++o) buf[o] = buf[o - distance];
             remaining -= n;
@@ -414,7 +391,7 @@ int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestF
             return fail(SUnsafeEntryName, name);
         }
         const std::string path = EntryOutputPath(DestFolder, name);
-        const std::string folder = FolderOf(path);
+        const std::string folder = ExtractFileDir(path, PathDelimiters);
         if (!folder.empty()) {
             ForceDirectories(folder);
             if (!DirectoryExists(folder)) {

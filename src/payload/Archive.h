@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Lzss.h"
+
 // What the walk reports while it runs. The progress window shows it; mkpayload prints it.
 class TExtractProgress {
 public:
@@ -110,7 +112,7 @@ private:
     // archive ends; nothing is read past the stream's last item. Returns the bytes produced.
     uint64_t DecodeEntry(uint32_t Size);
 
-    uint8_t FRing[4096];
+    uint8_t FRing[Lzss::RingSize];
     // Set only during a walk.
     TArchiveInput* FIn = nullptr;
     TEntryOutput* FOut = nullptr;

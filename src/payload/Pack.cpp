@@ -7,12 +7,13 @@
 #include <system_error>
 
 #include "Archive.h"
+#include "Lzss.h"
 
 namespace {
-constexpr int32_t Window = 4096;          // ring size: how far back a copy can reach
-constexpr int32_t MaxLength = 18;
-constexpr int32_t MinLength = 3;
-constexpr int32_t ZeroFill = Window - MaxLength; // ring positions 0..4077 start as zeros
+constexpr int32_t Window = Lzss::RingSize; // how far back a copy can reach
+constexpr int32_t MaxLength = Lzss::MaxMatch;
+constexpr int32_t MinLength = Lzss::MinMatch;
+constexpr int32_t ZeroFill = Lzss::StartPosition; // ring positions before it start as FillByte
 constexpr int32_t Block = 1 << 20;        // input parsed at once; bounds the packer's memory
 constexpr int32_t Capacity = Window + Block + MaxLength;
 constexpr int32_t Nil = -1;
@@ -34,7 +35,7 @@ struct TLzssPacker::TImpl {
     TSink Sink;
     TParse Parse;
 
-    std::vector<uint8_t> Buf = std::vector<uint8_t>(Capacity);
+    std::vector<uint8_t> Buf = std::vector<uint8_t>(Capacity, Lzss::FillByte);
     std::vector<int32_t> Head = std::vector<int32_t>(65536, Nil);
     std::vector<int32_t> Son = std::vector<int32_t>(2 * static_cast<std::size_t>(Capacity), Nil);
     int32_t Fill = ZeroFill;     // bytes in Buf

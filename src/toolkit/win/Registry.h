@@ -43,6 +43,8 @@ public:
 
 private:
     HKEY BaseFor(std::string& Path) const;
+    // The open key, else the root key: where values are read and written.
+    HKEY CurrentOrRoot() const noexcept { return FCurrentKey ? FCurrentKey.Get() : FRootKey; }
     HKEY FRootKey = HKEY_CURRENT_USER;
     REGSAM FAccess = KEY_ALL_ACCESS;
     TRegKey FCurrentKey;

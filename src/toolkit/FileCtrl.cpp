@@ -52,6 +52,17 @@ bool FileExists(const std::string& FileName)
 #endif
 }
 
+bool IsLink(const std::string& Path)
+{
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+    struct stat st {};
+    return lstat(Path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+#endif
+}
+
 bool ForceDirectories(std::string Dir)
 {
     if (Dir.empty()) {

@@ -15,6 +15,10 @@ extern const char* const PathDelimiters;
 bool DirectoryExists(const std::string& Dir);
 bool FileExists(const std::string& FileName);
 
+// True when Path itself, not what it leads to, is a symbolic link, a junction or another
+// reparse point: writing through it could reach a place outside the folder that holds it.
+bool IsLink(const std::string& Path);
+
 // Creates Dir with every missing parent. An empty text raises EInOutError with
 // "ディレクトリを作成することができません". One trailing separator is dropped; a text shorter than
 // three bytes, an existing folder, or a root (whose parent part is itself) counts as created.

@@ -11,6 +11,7 @@
 #include "Compress.h"
 #include "Dlsetup.h"
 #include "FileCtrl.h"
+#include "HostLink.h"
 #include "Library.h"
 #include "Registry.h"
 #include "SysUtils.h"
@@ -405,6 +406,25 @@ TEST_F(SetupWindow, WorkFileThatCannotBeWrittenLeavesTheWindowOpen)
     std::string value;
     ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
     EXPECT_EQ(value, Base + "\\nowork");
+}
+
+TEST_F(SetupWindow, ALinkedFolderInTheInstallFolderIsNotWrittenThrough)
+{
+    // "doc" of the archive's "doc\b.txt" planted as a link to a folder elsewhere: the decoder
+    // says so and the install fails; nothing reaches the folder it leads to.
+    const std::string folder = Base + "\\linked";
+    const std::string elsewhere = Base + "\\elsewhere";
+    ASSERT_TRUE(ForceDirectories(folder));
+    ASSERT_TRUE(ForceDirectories(elsewhere));
+    ASSERT_TRUE(payload_test::PlantLink(elsewhere, folder + "\\doc"));
+    ASSERT_TRUE(payload_test::PlatformReportsLink(folder + "\\doc"));
+    SetupForm->Edit1->SetText(folder);
+    Click(SetupForm->SetupButton);
+    EXPECT_EQ(Texts(), (std::vector<std::string>{std::string(SLinkInFolder) + "\n" + folder + "\\doc",
+                                                 "セットアップが正常に終了できませんでした"}));
+    EXPECT_FALSE(FileExists(elsewhere + "\\b.txt"));
+    EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
+    EXPECT_EQ(Closes, 1);
 }
 
 TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)

@@ -185,8 +185,9 @@ void TSetupForm::SetupButtonClick(TObject*)
     auto registry = std::make_unique<TRegistry>();
     registry->SetRootKey(HKEY_LOCAL_MACHINE);
 
-    // 1. The install folder, exactly as typed.
-    if (!DirectoryExists(Edit1->Text()) && !ForceDirectories(Edit1->Text())) {
+    // 1. The install folder, exactly as typed. An existing folder counts as created; a text that
+    // is not a full path raises, even when it names a folder under the current one.
+    if (!ForceDirectories(Edit1->Text())) {
         InstallMessage(SFolderFailed);
         Close();
         return;

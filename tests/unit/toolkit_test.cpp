@@ -369,6 +369,16 @@ TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
     EXPECT_TRUE(DirectoryExists(deep));
     EXPECT_TRUE(ForceDirectories(deep)); // existing: no error
 
+    // Names ending in a trail byte 0x5C ("表", "ソ"): under Windows' rules no separator, so the
+    // folder keeps its whole name and no parent is cut short.
+    const std::string hyo = "\x95\x5C";
+    const std::string so = "\x83\x5C";
+    for (const std::string& name : {root + sep + hyo, root + sep + "x" + so + sep + hyo, root + sep + so + sep + so + sep}) {
+        EXPECT_TRUE(ForceDirectories(name)) << name;
+        const std::string made = name.back() == PathDelimiters[0] ? name.substr(0, name.size() - 1) : name;
+        EXPECT_TRUE(DirectoryExists(made)) << name;
+    }
+
     // A file where a folder must go: that level fails, what was made before it stays.
     const std::string blocker = root + sep + "file";
     { TFileStream f(blocker, fmCreate); }
@@ -382,10 +392,48 @@ TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
     const std::string doubled = root + sep + "doubled";
     EXPECT_TRUE(ForceDirectories(doubled + sep + sep));
     EXPECT_FALSE(DirectoryExists(doubled));
-
-    EXPECT_THROW(ForceDirectories(""), EInOutError);
-    EXPECT_TRUE(ForceDirectories("ab")); // too short to be a folder path: counts as created
     std::filesystem::remove_all(root);
+}
+
+TEST(FileCtrl, TextsThatAreNotFullPathsAreRefused)
+{
+    // What a user can type that would name a folder under the current one (or on the current
+    // drive): each raises the toolkit's error and nothing is made, even where such a folder
+    // exists already.
+    const std::string previous = std::filesystem::current_path().string();
+    const std::string here = TempPath("relative");
+    std::filesystem::remove_all(here);
+    std::filesystem::create_directories(here + "/Existing");
+    std::filesystem::current_path(here);
+#if defined(_WIN32)
+    const char* const texts[] = {"",          "Doduza",     "Doduza\\sub", "ab",       "a",           ".\\Doduza",
+                                 "..\\Doduza", "\\Doduza",   "c:Doduza",    "c:",       "Existing",    "Existing\\",
+                                 "1:\\x",     "Doduza\\",   " c:\\x"};
+#else
+    const char* const texts[] = {"", "Doduza", "Doduza/sub", "ab", "a", "./Doduza", "../Doduza", "Existing", "Existing/", " /x"};
+#endif
+    for (const char* text : texts) {
+        try {
+            ForceDirectories(text);
+            ADD_FAILURE() << "no error for \"" << text << "\"";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Message(), SCannotCreateDirectory);
+        }
+        EXPECT_FALSE(IsFullPath(text)) << text;
+    }
+    std::vector<std::string> made;
+    for (const auto& e : std::filesystem::directory_iterator(here)) made.push_back(e.path().filename().string());
+    EXPECT_EQ(made, std::vector<std::string>{"Existing"});
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(here);
+#if defined(_WIN32)
+    for (const char* text : {"c:\\", "Z:\\x", "\\\\srv\\share", "\\\\?\\c:\\x"}) {
+#else
+    for (const char* text : {"/", "/x", "//x"}) {
+#endif
+        EXPECT_TRUE(IsFullPath(text)) << text;
+    }
+    EXPECT_STREQ(SCannotCreateDirectory, "ディレクトリを作成することができません");
 }
 
 } // namespace

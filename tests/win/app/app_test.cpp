@@ -3,6 +3,7 @@
 // payload resource is a two-file archive: "a.txt" and "doc\b.txt").
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -343,18 +344,44 @@ TEST_F(SetupWindow, FolderTextIsUsedAsTyped)
     EXPECT_TRUE(FileExists(Base + "\\trailing\\a.txt"));
 }
 
-TEST_F(SetupWindow, EmptyFolderTextIsAnErrorAndTheWindowStays)
+TEST_F(SetupWindow, FolderTextThatIsNotAFullPathIsAnErrorAndTheWindowStays)
 {
-    SetupForm->Edit1->SetText("");
-    Click(SetupForm->SetupButton);
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "ディレクトリを作成することができません.");
-    EXPECT_EQ(Boxes[0].Caption, Title);
-    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-    EXPECT_EQ(Closes, 0);
-    std::string value;
-    EXPECT_FALSE(ProductValue(value));
-    // The user tries again with a folder.
+    // What a user can type that names no one place: the empty text, names under the current
+    // folder (one that exists there included), the current drive's root or current folder.
+    // Each shows the toolkit's error, creates and records nothing, and leaves the window open.
+    const std::string here = Base + "\\current";
+    ASSERT_TRUE(ForceDirectories(here + "\\Existing"));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(here.c_str()));
+    const char* const texts[] = {"", "Doduza", "Doduza\\sub", "Doduza\\", "ab", ".\\Doduza", "..\\Doduza",
+                                 "\\DoduzaAtTheRoot", "c:DoduzaOnTheDrive", "Existing"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        Boxes.clear();
+        SetupForm->Edit1->SetText(text);
+        Click(SetupForm->SetupButton);
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, "ディレクトリを作成することができません.");
+        EXPECT_EQ(Boxes[0].Caption, Title);
+        EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+        EXPECT_EQ(Closes, 0);
+        std::string value;
+        EXPECT_FALSE(ProductValue(value));
+    }
+    SetCurrentDirectoryA(previous);
+    WIN32_FIND_DATAA found;
+    std::vector<std::string> made;
+    const HANDLE find = FindFirstFileA((here + "\\*").c_str(), &found);
+    ASSERT_NE(find, INVALID_HANDLE_VALUE);
+    do made.push_back(found.cFileName);
+    while (FindNextFileA(find, &found));
+    FindClose(find);
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{".", "..", "Existing"}));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaAtTheRoot"));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaOnTheDrive"));
+    // The user tries again with a full path.
     Boxes.clear();
     SetupForm->Edit1->SetText(Base + "\\again");
     Click(SetupForm->SetupButton);

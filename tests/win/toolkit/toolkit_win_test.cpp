@@ -359,6 +359,47 @@ TEST_F(Toolkit, ChooserAcceptRules)
     }
     TSelectDirDlg noCreate(nullptr, 0);
     EXPECT_FALSE(noCreate.CanAccept(base + "\\other"));
+
+    // Texts that are not full paths would be made under the current folder: refused before the
+    // question, with the install step's error, and nothing is made, an existing one named so
+    // included.
+    ASSERT_TRUE(ForceDirectories(base + "\\Existing"));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(base.c_str()));
+    for (const char* text : {"Doduza", "Doduza\\sub", ".\\Doduza", "\\DoduzaAtTheRoot", "c:DoduzaOnTheDrive", "Existing"}) {
+        Boxes.clear();
+        Answers = {IDYES};
+        EXPECT_THROW(dialog.CanAccept(text), EInOutError) << text;
+        EXPECT_TRUE(Boxes.empty()) << text;
+    }
+    SetCurrentDirectoryA(previous);
+    EXPECT_FALSE(DirectoryExists(base + "\\Doduza"));
+    EXPECT_FALSE(DirectoryExists(base + "\\DoduzaOnTheDrive"));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaAtTheRoot"));
+}
+
+TEST_F(Toolkit, ChooserKeepsTheSeparatorOfADriveRoot)
+{
+    // "c:" without its "\" is the current folder of drive C, not its root.
+    for (const std::string typed : {"c:\\", "C:\\", "c:\\\\"}) {
+        std::string folder = "c:\\windows";
+        TScriptedTimer timer({[&] {
+                                  TSelectDirDlg* dialog = OpenChooser();
+                                  ASSERT_NE(dialog, nullptr);
+                                  dialog->FolderEdit()->SetText(typed);
+                                  dialog->OkButton()->Click();
+                              },
+                              [&] {
+                                  // Still open: the answer was refused.
+                                  if (TSelectDirDlg* dialog = OpenChooser()) dialog->CancelButton()->Click();
+                              }});
+        ASSERT_TRUE(SelectDirectory(folder, sdAllowCreate | sdPerformCreate | sdPrompt)) << typed;
+        EXPECT_EQ(folder, typed.substr(0, 3)) << typed;
+    }
+    TSelectDirDlg dialog(nullptr, 0);
+    dialog.SetDirectory("c:\\"); // opened at a root, it shows the root
+    EXPECT_EQ(dialog.Directory(), "c:\\");
 }
 
 TEST_F(Toolkit, ChooserTypedFolderNoThenYes)

@@ -43,6 +43,14 @@ std::string ModuleFileName()
     }
 }
 
+// The record lives in the 32-bit view, where the product's own 32-bit programs (its updater,
+// its uninstaller) read it, whatever this build is.
+void UseInstallRecord(TRegistry& Registry)
+{
+    Registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    Registry.SetAccess(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
+}
+
 TFont WhiteFont(const TFont& Base)
 {
     TFont font = Base;
@@ -141,9 +149,14 @@ void TSetupForm::FormCreate(TObject*)
 void TSetupForm::FormShow(TObject*)
 {
     TRegistry registry;
-    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    UseInstallRecord(registry);
+    // A value of another type reads as none: the default is proposed rather than an error that
+    // would end the program before anyone could install.
     if (registry.OpenKey(SInstallKey, false)) {
-        Edit1->SetText(registry.ReadString(SInstallValue));
+        const TRegDataType type = registry.GetDataType(SInstallValue);
+        if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString) {
+            Edit1->SetText(registry.ReadString(SInstallValue));
+        }
     }
     if (Edit1->Text().empty()) {
         Edit1->SetText(std::string(SDefaultParent) + SDefaultSubfolder);
@@ -183,7 +196,7 @@ void TSetupForm::SetupButtonClick(TObject*)
 {
     // Released however the sequence ends, an escaping exception included.
     auto registry = std::make_unique<TRegistry>();
-    registry->SetRootKey(HKEY_LOCAL_MACHINE);
+    UseInstallRecord(*registry);
 
     // 1. The install folder, exactly as typed. An existing folder counts as created; a text that
     // is not a full path raises, even when it names a folder under the current one.

@@ -73,6 +73,21 @@ bool TRegistry::ValueExists(const std::string& Name)
     return RegQueryValueExA(key, Name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
 }
 
+TRegDataType TRegistry::GetDataType(const std::string& Name)
+{
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(CurrentOrRoot(), Name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+        return TRegDataType::rdUnknown;
+    }
+    switch (type) {
+    case REG_SZ: return TRegDataType::rdString;
+    case REG_EXPAND_SZ: return TRegDataType::rdExpandString;
+    case REG_DWORD: return TRegDataType::rdInteger;
+    case REG_BINARY: return TRegDataType::rdBinary;
+    default: return TRegDataType::rdUnknown;
+    }
+}
+
 bool TRegistry::DeleteKey(const std::string& Key)
 {
     std::string path = Key;

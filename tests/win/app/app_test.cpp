@@ -55,18 +55,52 @@ std::string ReadFile(const std::string& Path)
 const std::string Title = "doduza\x81\x40\x97\xCC\x8E\xFB\x8F\x91\x94\xAD\x8D\x73\x83\x5A\x83\x62\x83\x67\x83\x41\x83\x62\x83\x76";
 const std::string DefaultFolder = "c:\\Program Files\\Ruviva\\VodidavorAd";
 
+// The registry has two views of HKLM\Software on 64-bit Windows; the record belongs in the
+// 32-bit one. Every look names its view.
+constexpr REGSAM View32 = KEY_WOW64_32KEY;
+constexpr REGSAM View64 = KEY_WOW64_64KEY;
+
 void DeleteProductKey()
 {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.");
+    for (const REGSAM view : {View32, View64}) {
+        HKEY software = nullptr;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, &software) == ERROR_SUCCESS) {
+            RegDeleteTreeA(software, "Ruviva Co.,Ltd.");
+            RegCloseKey(software);
+        }
+    }
 }
 
-bool ProductValue(std::string& Value)
+bool ProductValue(std::string& Value, REGSAM View = View32)
 {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    reg.SetAccess(KEY_READ | View);
     if (!reg.OpenKey("\\Software\\Ruviva Co.,Ltd.\\rizud", false) || !reg.ValueExists("Path")) return false;
     Value = reg.ReadString("Path");
     return true;
+}
+
+bool ProductKeyIn64BitView()
+{
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, KEY_READ | View64, &key) != ERROR_SUCCESS) {
+        return false;
+    }
+    RegCloseKey(key);
+    return true;
+}
+
+void WriteProductValue(DWORD Type, const std::string& Data)
+{
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS | View32,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (Type != REG_NONE) {
+        RegSetValueExA(key, "Path", 0, Type, reinterpret_cast<const BYTE*>(Data.data()), static_cast<DWORD>(Data.size()));
+    }
+    RegCloseKey(key);
 }
 
 // The start-up of the entry, without its message loop.
@@ -238,6 +272,7 @@ TEST_F(SetupWindow, TheTaskbarButtonCarriesTheTitle)
 
 TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
 {
+    const DWORD number = 1;
     const struct {
         bool keyExists;
         DWORD type;
@@ -249,21 +284,20 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
         {true, REG_SZ, std::string("\0", 1), DefaultFolder},
         {true, REG_SZ, std::string("x:\\gone\\away\0", 13), "x:\\gone\\away"},
         {true, REG_EXPAND_SZ, std::string("%ProgramFiles%\\ソ\0", 18), "%ProgramFiles%\\ソ"},
+        // A value of another type reads as none: the default, not an error that ends the program.
+        {true, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number), DefaultFolder},
+        {true, REG_BINARY, std::string("c:\\bin\0", 7), DefaultFolder},
+        {true, REG_MULTI_SZ, std::string("c:\\one\0c:\\two\0\0", 17), DefaultFolder},
+        {true, REG_QWORD, std::string(8, '\1'), DefaultFolder},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
         DeleteProductKey();
         if (c.keyExists) {
-            HKEY key = nullptr;
-            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, &key, nullptr),
-                      ERROR_SUCCESS);
-            if (c.type != REG_NONE) {
-                RegSetValueExA(key, "Path", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()), static_cast<DWORD>(c.data.size()));
-            }
-            RegCloseKey(key);
+            WriteProductValue(c.type, c.data);
         }
         SetupForm->Edit1->SetText("");
-        SetupForm->FormShow(SetupForm);
+        ASSERT_NO_THROW(SetupForm->FormShow(SetupForm));
         EXPECT_EQ(SetupForm->Edit1->Text(), c.shown) << c.data;
     }
     std::string value;
@@ -271,21 +305,26 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
     SetupForm->Edit1->SetText("");
     SetupForm->FormShow(SetupForm);
     EXPECT_FALSE(ProductValue(value)); // showing writes nothing
+    // A record in the 64-bit view alone is not this product's.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS | View64,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExA(key, "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>("x:\\64"), 6);
+    RegCloseKey(key);
+    SetupForm->Edit1->SetText("");
+    SetupForm->FormShow(SetupForm);
+    EXPECT_EQ(SetupForm->Edit1->Text(), DefaultFolder);
 }
 
-TEST_F(SetupWindow, RecordOfTheWrongTypeIsAnError)
+TEST_F(SetupWindow, RecordOfAnotherTypeStillShowsTheWindow)
 {
-    HKEY key = nullptr;
-    RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
     const DWORD number = 1;
-    RegSetValueExA(key, "Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
-    RegCloseKey(key);
-    try {
-        SetupForm->Show();
-        FAIL() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "'Path' のデータ型が不正です");
-    }
+    WriteProductValue(REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number));
+    ASSERT_NO_THROW(SetupForm->Show());
+    EXPECT_TRUE(SetupForm->Visible());
+    EXPECT_EQ(SetupForm->Edit1->Text(), DefaultFolder);
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
@@ -324,8 +363,9 @@ TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
     EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
     EXPECT_EQ(ReadFile(folder + "\\doc\\b.txt"), "xxxxxxxxxxxy");
     std::string value;
-    ASSERT_TRUE(ProductValue(value));
+    ASSERT_TRUE(ProductValue(value, View32));
     EXPECT_EQ(value, folder);
+    EXPECT_FALSE(ProductKeyIn64BitView());
     EXPECT_EQ(ReadFile(work).size(), 46u); // the whole resource, kept
     EXPECT_EQ(CompressForm->Label1->Caption(), folder + "\\doc\\b.txt");
     EXPECT_EQ(CompressForm->AllBar->Position(), 46);
@@ -406,8 +446,8 @@ TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
 {
     // A volatile parent refuses a lasting child key.
     HKEY parent = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
-                              nullptr, &parent, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE,
+                              KEY_ALL_ACCESS | View32, nullptr, &parent, nullptr),
               ERROR_SUCCESS);
     RegCloseKey(parent);
     SetupForm->Edit1->SetText(Base + "\\regfail");

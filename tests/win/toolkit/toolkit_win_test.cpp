@@ -539,6 +539,21 @@ TEST_F(Registry, ReadingStoredData)
     }
 }
 
+TEST_F(Registry, DataTypes)
+{
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(Key, true));
+    const std::pair<DWORD, TRegDataType> cases[] = {
+        {REG_SZ, TRegDataType::rdString},    {REG_EXPAND_SZ, TRegDataType::rdExpandString}, {REG_DWORD, TRegDataType::rdInteger},
+        {REG_BINARY, TRegDataType::rdBinary}, {REG_MULTI_SZ, TRegDataType::rdUnknown},      {REG_NONE, TRegDataType::rdUnknown}};
+    for (const auto& [type, expected] : cases) {
+        ASSERT_EQ(RegSetValueExA(reg.CurrentKey(), "v", 0, type, reinterpret_cast<const BYTE*>("abcd"), 4), ERROR_SUCCESS);
+        EXPECT_EQ(reg.GetDataType("v"), expected) << type;
+    }
+    EXPECT_EQ(reg.GetDataType("missing"), TRegDataType::rdUnknown);
+}
+
 TEST_F(Registry, PathsFromTheRootOrTheOpenKey)
 {
     TRegistry reg;

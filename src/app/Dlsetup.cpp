@@ -51,6 +51,27 @@ void UseInstallRecord(TRegistry& Registry)
     Registry.SetAccess(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
 }
 
+// Writes the payload to ExeFolder + "work.tmp" and returns that path. A folder that cannot take
+// it (a CD, a read-only share, a locked-down folder) gives way to the user's temporary folder.
+std::string SaveWorkFile(const std::string& ExeFolder)
+{
+    TResourceStream payload(GetModuleHandleA(nullptr), SPayloadName, SPayloadType);
+    const std::string beside = ExeFolder + SWorkFileName;
+    try {
+        payload.SaveToFile(beside);
+        return beside;
+    } catch (const EStreamError&) {
+        char temp[MAX_PATH + 1] = {};
+        const DWORD n = GetTempPathA(sizeof temp, temp);
+        if (n == 0 || n > MAX_PATH) {
+            throw;
+        }
+        const std::string instead = std::string(temp, n) + SWorkFileName;
+        payload.SaveToFile(instead);
+        return instead;
+    }
+}
+
 TFont WhiteFont(const TFont& Base)
 {
     TFont font = Base;
@@ -215,11 +236,7 @@ void TSetupForm::SetupButtonClick(TObject*)
     registry->WriteString(SInstallValue, Edit1->Text());
 
     // 3. The work file next to the executable; it is kept afterwards.
-    const std::string workFile = FExeFolder + SWorkFileName;
-    {
-        TResourceStream payload(GetModuleHandleA(nullptr), SPayloadName, SPayloadType);
-        payload.SaveToFile(workFile);
-    }
+    const std::string workFile = SaveWorkFile(FExeFolder);
 
     // 4. Decoding, 5. shortcuts, 6. closing.
     if (CompressForm->ExtractArchive(workFile, Edit1->Text()) < 1) {

@@ -458,21 +458,48 @@ TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
     EXPECT_FALSE(FileExists(Base + "\\regfail\\a.txt"));
 }
 
-TEST_F(SetupWindow, WorkFileThatCannotBeWrittenLeavesTheWindowOpen)
+// A folder where the work file should go stands for a place that cannot take it (a CD, a
+// read-only share); the temporary folder takes it instead, or, when it cannot either, the
+// toolkit's message names the file there and the window stays open.
+TEST_F(SetupWindow, WorkFileGoesToTheTemporaryFolderWhenTheExecutablesCannotTakeIt)
 {
-    const std::string work = SetupForm->ExeFolder() + "work.tmp";
-    DeleteFileA(work.c_str());
-    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr)); // a folder where the file should go
-    SetupForm->Edit1->SetText(Base + "\\nowork");
-    Click(SetupForm->SetupButton);
-    RemoveDirectoryA(work.c_str());
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-    EXPECT_NE(Boxes[0].Text.find("work.tmp"), std::string::npos);
-    EXPECT_EQ(Closes, 0);
-    std::string value;
-    ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
-    EXPECT_EQ(value, Base + "\\nowork");
+    for (const bool tempBlocked : {false, true}) {
+        SCOPED_TRACE(tempBlocked ? "temporary folder blocked too" : "executable's folder blocked");
+        Boxes.clear();
+        Closes = 0;
+        const std::string beside = SetupForm->ExeFolder() + "work.tmp";
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        const std::string instead = std::string(temp) + "work.tmp";
+        DeleteFileA(beside.c_str());
+        DeleteFileA(instead.c_str());
+        ASSERT_TRUE(CreateDirectoryA(beside.c_str(), nullptr));
+        if (tempBlocked) {
+            ASSERT_TRUE(CreateDirectoryA(instead.c_str(), nullptr));
+        }
+        const std::string folder = Base + (tempBlocked ? "\\nowhere" : "\\readonly");
+        SetupForm->Edit1->SetText(folder);
+        // After the first install the window is closed; the button still runs the sequence,
+        // which stops at the work file before it needs the helpers the close deleted.
+        Click(SetupForm->SetupButton);
+        RemoveDirectoryA(beside.c_str());
+        if (tempBlocked) {
+            RemoveDirectoryA(instead.c_str());
+            ASSERT_EQ(Boxes.size(), 1u);
+            EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+            EXPECT_NE(Boxes[0].Text.find(instead), std::string::npos) << Boxes[0].Text;
+            EXPECT_EQ(Closes, 0);
+            EXPECT_FALSE(FileExists(folder + "\\a.txt"));
+        } else {
+            EXPECT_EQ(Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+            EXPECT_EQ(ReadFile(instead).size(), 46u);
+            EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
+            EXPECT_EQ(Closes, 1);
+        }
+        std::string value;
+        ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
+        EXPECT_EQ(value, folder);
+    }
 }
 
 TEST_F(SetupWindow, ALinkedFolderInTheInstallFolderIsNotWrittenThrough)

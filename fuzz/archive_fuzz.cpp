@@ -1,6 +1,6 @@
 // The installer's walk on arbitrary archive bytes: no crash, nothing written outside the
 // destination folder, no more output than the stream can yield, and the walk and the listing
-// agree on what an archive holds.
+// agree on what an archive holds and on which archives are damaged.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include <system_error>
 
 #include "Archive.h"
+#include "Lzss.h"
 
 namespace {
 
@@ -75,12 +76,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             if (e.is_regular_file()) written += e.file_size();
         }
     }
-    // A group of 17 bytes yields at most 144.
-    Check(written <= 9 * static_cast<uint64_t>(size), "more output than the stream can yield");
+    Check(written * Lzss::GroupInput <= Lzss::GroupOutput * static_cast<uint64_t>(size),
+          "more output than the stream can yield");
     if (progress.Errors == 0) {
-        Check(count == static_cast<int>(listing.Entries.size()), "the walk and the listing disagree");
+        Check(count == static_cast<int>(listing.Entries.size()) && listing.Error.empty(),
+              "the walk and the listing disagree");
     }
-    Check(!listing.HasUnsafeName || progress.Errors == 1, "an unsafe name went unreported");
+    // Every archive the listing refuses, the installer refuses: a damaged archive is a failure.
+    Check(listing.Error.empty() || (count == 0 && progress.Errors == 1), "a damaged archive went unreported");
     std::filesystem::remove_all(root, ec);
     return 0;
 }

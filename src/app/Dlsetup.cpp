@@ -16,7 +16,6 @@ TSetupForm* SetupForm = nullptr;
 TShellLink* ShellLink = nullptr;
 
 const char* const SApplicationTitle = "doduza　領収書発行セットアップ";
-const char* const SProductName = "デスクトップdoduza";
 const char* const SInstallKey = "\\Software\\Ruviva Co.,Ltd.\\rizud";
 const char* const SInstallValue = "Path";
 const char* const SDefaultParent = "c:\\Program Files\\";
@@ -46,6 +45,35 @@ std::string ModuleFileName()
     }
 }
 
+// The record lives in the 32-bit view, where the product's own 32-bit programs (its updater,
+// its uninstaller) read it, whatever this build is.
+void UseInstallRecord(TRegistry& Registry)
+{
+    Registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    Registry.SetAccess(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
+}
+
+// Writes the payload to ExeFolder + "work.tmp" and returns that path. A folder that cannot take
+// it (a CD, a read-only share, a locked-down folder) gives way to the user's temporary folder.
+std::string SaveWorkFile(const std::string& ExeFolder)
+{
+    TResourceStream payload(GetModuleHandleA(nullptr), SPayloadName, SPayloadType);
+    const std::string beside = ExeFolder + SWorkFileName;
+    try {
+        payload.SaveToFile(beside);
+        return beside;
+    } catch (const EStreamError&) {
+        char temp[MAX_PATH + 1] = {};
+        const DWORD n = GetTempPathA(sizeof temp, temp);
+        if (n == 0 || n > MAX_PATH) {
+            throw;
+        }
+        const std::string instead = std::string(temp, n) + SWorkFileName;
+        payload.SaveToFile(instead);
+        return instead;
+    }
+}
+
 TFont WhiteFont(const TFont& Base)
 {
     TFont font = Base;
@@ -65,7 +93,7 @@ std::string InstallFolderFromChoice(const std::string& Chosen)
 
 TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)
 {
-    SetCaption("デスクトップdoduzaSetup");
+    SetCaption(std::string(SProductName) + "Setup");
     SetBorderStyle(TBorderStyle::bsSizeable);
     SetPosition(TPosition::poScreenCenter);
     SetColor(clBlack);
@@ -160,9 +188,14 @@ void TSetupForm::FormCreate(TObject*)
 void TSetupForm::FormShow(TObject*)
 {
     TRegistry registry;
-    registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    UseInstallRecord(registry);
+    // A value of another type reads as none: the default is proposed rather than an error that
+    // would end the program before anyone could install.
     if (registry.OpenKey(SInstallKey, false)) {
-        Edit1->SetText(registry.ReadString(SInstallValue));
+        const TRegDataType type = registry.GetDataType(SInstallValue);
+        if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString) {
+            Edit1->SetText(registry.ReadString(SInstallValue));
+        }
     }
     if (Edit1->Text().empty()) {
         Edit1->SetText(std::string(SDefaultParent) + SDefaultSubfolder);
@@ -199,10 +232,11 @@ void TSetupForm::SetupButtonClick(TObject*)
 {
     // Released however the sequence ends, an escaping exception included.
     auto registry = std::make_unique<TRegistry>();
-    registry->SetRootKey(HKEY_LOCAL_MACHINE);
+    UseInstallRecord(*registry);
 
-    // 1. The install folder, exactly as typed.
-    if (!DirectoryExists(Edit1->Text()) && !ForceDirectories(Edit1->Text())) {
+    // 1. The install folder, exactly as typed. An existing folder counts as created; a text that
+    // is not a full path raises, even when it names a folder under the current one.
+    if (!ForceDirectories(Edit1->Text())) {
         InstallMessage(SFolderFailed);
         Close();
         return;
@@ -217,11 +251,7 @@ void TSetupForm::SetupButtonClick(TObject*)
     registry->WriteString(SInstallValue, Edit1->Text());
 
     // 3. The work file next to the executable; it is kept afterwards.
-    const std::string workFile = FExeFolder + SWorkFileName;
-    {
-        TResourceStream payload(GetModuleHandleA(nullptr), SPayloadName, SPayloadType);
-        payload.SaveToFile(workFile);
-    }
+    const std::string workFile = SaveWorkFile(FExeFolder);
 
     // 4. Decoding, 5. shortcuts, 6. closing.
     if (CompressForm->ExtractArchive(workFile, Edit1->Text()) < 1) {

@@ -14,7 +14,6 @@ class TLibrary;
 
 // Fixed texts and places of the installer.
 extern const char* const SApplicationTitle;   // "doduza　領収書発行セットアップ"
-extern const char* const SProductName;        // "デスクトップdoduza"
 extern const char* const SInstallKey;         // "\Software\Ruviva Co.,Ltd.\rizud"
 extern const char* const SInstallValue;       // "Path"
 extern const char* const SDefaultParent;      // "c:\Program Files\"

@@ -1,4 +1,5 @@
-// The small text helper shared by the setup and registration windows.
+// The small text helper shared by the setup and registration windows, and the product name they
+// put into their captions.
 #pragma once
 
 #include <string>
@@ -12,6 +13,9 @@ public:
     // when Target does not occur. An empty Target or Text never matches.
     bool ReplaceFirst(std::string& Text, const std::string& Target, const std::string& Replacement);
 };
+
+// The product's name as the windows and the shortcuts show it: "デスクトップdoduza".
+inline constexpr const char* SProductName = "デスクトップdoduza";
 
 // The setup window's helper, from its creation handler to its close handler (Dlsetup.h); null
 // outside that time.

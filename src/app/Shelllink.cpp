@@ -6,12 +6,11 @@
 
 #include "FileCtrl.h"
 #include "Handles.h"
+#include "Library.h"
 #include "SysUtils.h"
 
 namespace {
 
-// Every shortcut of the set carries this as its description, and it names the link files.
-const std::string ProductName = "デスクトップdoduza";
 const std::string GroupName = "doduza";
 
 // The link path as the persist-file interface wants it. MultiByteToWideChar into the fixed
@@ -33,25 +32,6 @@ HRESULT ToWidePath(const std::string& Path, wchar_t (&Wide)[MAX_PATH])
 }
 
 } // namespace
-
-std::string ShortcutWorkingFolder(std::string_view Target)
-{
-    const int last = LastDelimiter("\\:", Target);
-    if (last < 0) {
-        return {};
-    }
-    const auto at = static_cast<std::size_t>(last);
-    std::size_t length = at + 1;
-    if (Target[at] == '\\' && at > 0) {
-        const std::size_t before = at - 1;
-        const bool separatorBefore =
-            (Target[before] == '\\' || Target[before] == ':') && IsSingleByteAt(Target, before);
-        if (!separatorBefore) {
-            --length;
-        }
-    }
-    return std::string(Target.substr(0, length));
-}
 
 HRESULT TShellLink::CreateShortcut(const std::string& TargetPath, const std::string& LinkPath,
                                    const std::string& IconPath, int32_t IconIndex, const std::string& Description)
@@ -77,7 +57,8 @@ HRESULT TShellLink::CreateShortcut(const std::string& TargetPath, const std::str
     link->SetPath(TargetPath.c_str());
     link->SetIconLocation(IconPath.c_str(), IconIndex);
     link->SetDescription(Description.c_str());
-    link->SetWorkingDirectory(ShortcutWorkingFolder(TargetPath).c_str());
+    // The target's folder; a drive root keeps its "\".
+    link->SetWorkingDirectory(ExtractFileDir(TargetPath).c_str());
 
     wchar_t widePath[MAX_PATH];
     result = ToWidePath(LinkPath, widePath);
@@ -112,23 +93,25 @@ HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, c
         CreateDirectoryA(group.c_str(), nullptr);
     }
 
+    // Every shortcut carries the product name as its description, and it names the link files.
+    const std::string product = SProductName;
     const auto make = [&](const std::string& LinkFile, const char* Program) {
         const std::string target = InstallFolder + "\\" + Program;
-        return Link.CreateShortcut(target, LinkFile, target, 0, ProductName);
+        return Link.CreateShortcut(target, LinkFile, target, 0, product);
     };
 
     // The target "vodidavorad.exe" differs from the "rezevavav.exe" the archive carries, on
     // purpose: the shortcut set is made exactly as the product defines it, this name included.
     // Do not "correct" it.
-    const HRESULT first = make(group + "\\" + ProductName + ".lnk", "vodidavorad.exe");
-    make(group + "\\" + ProductName + "起動.lnk", "update.exe");
-    make(group + "\\" + ProductName + "アンインストール.lnk", "uninst.exe");
+    const HRESULT first = make(group + "\\" + product + ".lnk", "vodidavorad.exe");
+    make(group + "\\" + product + "起動.lnk", "update.exe");
+    make(group + "\\" + product + "アンインストール.lnk", "uninst.exe");
 
     // The box is read now, after decoding, not when the install started.
     if (SUCCEEDED(first) && DesktopBoxTicked && DesktopBoxTicked()) {
         std::string desktop;
         if (FindDesktopFolder && FindDesktopFolder(desktop)) {
-            make(desktop + "\\" + ProductName + ".lnk", "update.exe");
+            make(desktop + "\\" + product + ".lnk", "update.exe");
         }
     }
     return first;

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <functional>
 #include <string>
-#include <string_view>
 
 // No state: the setup window creates one instance and frees it again; the operations do not
 // use it.
@@ -22,11 +21,6 @@ public:
     // it, without a trailing backslash added. Path is left as it was otherwise.
     bool GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path);
 };
-
-// The working folder a shortcut gets for Target: the text up to and including its last "\" or
-// ":", without that "\" unless the character before it is ":" or "\" (so "c:\" stays a root).
-// The trail byte of a double-byte character is never a separator.
-std::string ShortcutWorkingFolder(std::string_view Target);
 
 // Outcome of the install sequence's shortcut step; it chooses the closing message.
 enum class TShortcutOutcome {

@@ -6,24 +6,30 @@
 #include <cstring>
 #include <memory>
 
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 #include "FileCtrl.h"
 #include "SysUtils.h"
 
 const char* const SCannotCreateFolder = "ディレクトリを作成できませんでした";
 const char* const SUnsafeEntryName = "インストール先フォルダに書き込めないファイル名があるため、展開を中止しました";
+const char* const SArchiveCut = "セットアップデータが途中で切れているため、展開を中止しました";
+const char* const SArchiveTrailing = "セットアップデータの終わりの後に余分なデータがあるため、展開を中止しました";
+const char* const SLinkInFolder = "インストール先フォルダにリンクがあるため、展開を中止しました";
 const char* const SCannotCreateFile = "ファイルを作成できませんでした";
 const char* const SCannotWriteFile = "ファイルを書き込めませんでした";
 
 namespace {
 
-constexpr unsigned RingSize = 4096;
-constexpr unsigned RingMask = RingSize - 1;
-constexpr unsigned MaxMatch = 18;
-constexpr unsigned StartPosition = RingSize - MaxMatch; // 4078
-// A group is a flag byte and at most eight items of at most two bytes, decoding to at most
-// eight copies of MaxMatch bytes.
-constexpr std::size_t GroupInput = 1 + 8 * 2;
-constexpr std::size_t GroupOutput = 8 * MaxMatch;
+using Lzss::GroupInput;
+using Lzss::GroupOutput;
+using Lzss::MaxMatch;
+using Lzss::RingMask;
+using Lzss::RingSize;
+using Lzss::StartPosition;
 
 constexpr std::size_t InputChunk = 64 * 1024;
 constexpr std::size_t OutputChunk = ExtractWriteChunk;
@@ -51,27 +57,6 @@ uint64_t FileLength(std::FILE* f)
 inline std::size_t Distance(std::size_t R, unsigned P) noexcept
 {
     return ((R - P - 1) & RingMask) + 1;
-}
-
-bool IsSjisTrailByte(unsigned char c) noexcept
-{
-    return c >= 0x40 && c <= 0xFC && c != 0x7F;
-}
-
-// The folder part of a path: without its last component and without the separator before it,
-// unless that separator follows another one (a root such as "c:\" keeps it).
-std::string FolderOf(const std::string& Path)
-{
-    int i = LastDelimiter(PathDelimiters, Path);
-    if (i > 0 && Path[static_cast<std::size_t>(i)] == PathDelimiters[0]) {
-        const char before = Path[static_cast<std::size_t>(i - 1)];
-        const bool beforeIsDelimiter = std::strchr(PathDelimiters, before) != nullptr &&
-                                       IsSingleByteAt(Path, static_cast<std::size_t>(i - 1));
-        if (!beforeIsDelimiter) {
-            --i;
-        }
-    }
-    return Path.substr(0, static_cast<std::size_t>(i + 1));
 }
 
 } // namespace
@@ -183,12 +168,11 @@ bool IsSafeEntryName(std::string_view Name) noexcept
 {
     if (Name.empty()) return false;
     std::size_t partStart = 0;
-    // A part that is empty or only dots and spaces is "", "." or ".." to Windows, which drops
-    // trailing dots and spaces.
+    // Windows drops a part's trailing dots and spaces: "a." and "a " would be "a", and a part of
+    // dots and spaces only would be "", "." or "..".
     const auto partIsSafe = [&](std::size_t end) {
         const std::string_view part = Name.substr(partStart, end - partStart);
-        while (end > partStart && (Name[end - 1] == '.' || Name[end - 1] == ' ')) --end;
-        return end > partStart && !IsDeviceName(part);
+        return !part.empty() && part.back() != '.' && part.back() != ' ' && !IsDeviceName(part);
     };
     for (std::size_t i = 0; i < Name.size(); ++i) {
         const auto c = static_cast<unsigned char>(Name[i]);
@@ -196,11 +180,11 @@ bool IsSafeEntryName(std::string_view Name) noexcept
             if (i + 1 >= Name.size() || !IsSjisTrailByte(static_cast<unsigned char>(Name[i + 1]))) {
                 return false;
             }
-            ++i;
+            ++i; // a trail byte may be "\" or "|" without being one
             continue;
         }
-        if (c == 0 || c == ':') return false;
-        if (c == '\\' || c == '/') {
+        if (c < 0x20 || c == 0x7F || std::strchr("<>:\"/|?*", c) != nullptr) return false;
+        if (c == '\\') {
             if (!partIsSafe(i)) return false;
             partStart = i + 1;
         }
@@ -283,8 +267,8 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
                     const auto item = [&](unsigned literal) {
                         const unsigned b1 = p[0];
                         const unsigned b2 = p[1];
-                        const std::size_t n = (b2 & 0x0F) + 3;
-                        const std::size_t distance = Distance(o + ringBase, b1 | ((b2 & 0xF0) << 4));
+                        const std::size_t n = Lzss::Length(b2);
+                        const std::size_t distance = Distance(o + ringBase, Lzss::Position(b1, b2));
                         uint8_t* const dst = buf + o;
                         const std::uintptr_t isLiteral = std::uintptr_t{0} - literal; // all ones or zero
                         if ((~isLiteral & static_cast<std::uintptr_t>(distance < MaxMatch)) != 0) [[unlikely]] {
@@ -336,8 +320,8 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
             if (b1 < 0) break;
             const int b2 = in.Get();
             if (b2 < 0) break;
-            const unsigned position = static_cast<unsigned>(b1) | ((static_cast<unsigned>(b2) & 0xF0) << 4);
-            const unsigned n = static_cast<unsigned>(std::min<uint64_t>((static_cast<unsigned>(b2) & 0x0F) + 3, remaining));
+            const unsigned position = Lzss::Position(static_cast<unsigned>(b1), static_cast<unsigned>(b2));
+            const unsigned n = static_cast<unsigned>(std::min<uint64_t>(Lzss::Length(static_cast<unsigned>(b2)), remaining));
             const std::size_t distance = Distance(o + ringBase, position);
             for (unsigned k = 0; k < n; ++k, ++o) buf[o] = buf[o - distance];
             remaining -= n;
@@ -352,17 +336,6 @@ uint64_t TArchiveExtractor::DecodeEntry(uint32_t Size)
 
 namespace {
 
-// Reads the name length byte and the name (at most 255 bytes, cut at its first zero byte).
-bool ReadName(TArchiveInput& In, std::string& Name)
-{
-    const int length = In.Get();
-    if (length < 0) return false;
-    uint8_t buffer[256] = {};
-    In.Read(buffer, static_cast<std::size_t>(length));
-    Name.assign(reinterpret_cast<const char*>(buffer));
-    return true;
-}
-
 bool ReadSize(TArchiveInput& In, uint32_t& Size)
 {
     uint8_t b[4];
@@ -370,6 +343,36 @@ bool ReadSize(TArchiveInput& In, uint32_t& Size)
     Size = static_cast<uint32_t>(b[0]) | (static_cast<uint32_t>(b[1]) << 8) | (static_cast<uint32_t>(b[2]) << 16) |
            (static_cast<uint32_t>(b[3]) << 24);
     return true;
+}
+
+// Opens an output file for writing, created or truncated.
+std::FILE* OpenOutput(const std::string& Path)
+{
+#if defined(_WIN32)
+    return std::fopen(Path.c_str(), "wb");
+#else
+    // Nor is a link planted after the walk looked at the path followed.
+    const int fd = open(Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (file == nullptr) close(fd);
+    return file;
+#endif
+}
+
+// The first link on the way from DestFolder to the entry's file (each folder the name makes,
+// then the file itself), or an empty text. DestFolder itself is the user's choice.
+std::string LinkOnTheWay(const std::string& DestFolder, const std::string& Name)
+{
+    for (std::size_t i = 0; i <= Name.size(); ++i) {
+        if (i < Name.size() && IsSjisLeadByte(static_cast<unsigned char>(Name[i]))) {
+            ++i;
+        } else if (i == Name.size() || Name[i] == '\\') {
+            const std::string level = EntryOutputPath(DestFolder, std::string_view(Name).substr(0, i));
+            if (IsLink(level)) return level;
+        }
+    }
+    return {};
 }
 
 // Points the extractor's input and output at a walk's objects for its duration.
@@ -385,12 +388,27 @@ private:
     T*& FSlot;
 };
 
+// Keeps what a listing needs of the walk's reports.
+class TListingProgress : public TExtractProgress {
+public:
+    explicit TListingProgress(TArchiveListing& Listing) : FListing(Listing) {}
+    void Starting(uint64_t ArchiveSize) override { FListing.ArchiveSize = ArchiveSize; }
+    void Writing(const std::string&) override {}
+    void Consumed(uint64_t, uint64_t) override {}
+    void Finished() override {}
+    void ShowError(const std::string& Message) override { FListing.Error = Message; }
+
+private:
+    TArchiveListing& FListing;
+};
+
 } // namespace
 
-int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress)
+int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& DestFolder, TWalkMode Mode,
+                            TExtractProgress& Progress, std::vector<TArchiveEntry>* Entries)
 {
     FilePtr archive(std::fopen(ArchivePath.c_str(), "rb"));
-    if (!archive) return 0;
+    if (!archive) return -1;
     const uint64_t archiveSize = FileLength(archive.get());
     Progress.Starting(archiveSize);
 
@@ -398,9 +416,10 @@ int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestF
     TEntryOutput out;
     TScopedPointer<TArchiveInput> inSlot(FIn, &in);
     TScopedPointer<TEntryOutput> outSlot(FOut, &out);
+    const bool extracting = Mode == TWalkMode::Extract;
 
-    // Stops the walk at a failure the installer did not use to detect: the user is told what
-    // stopped it, the window is hidden and the result is the failure the caller checks for.
+    // Stops the walk at a failure: the user is told what stopped it, the window is hidden and
+    // the result is the failure the caller checks for. Files written so far stay.
     const auto fail = [&](const char* Message, const std::string& What) {
         Progress.ShowError(std::string(Message) + "\n" + What);
         Progress.Finished();
@@ -408,44 +427,79 @@ int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestF
     };
 
     int count = 0;
-    std::string name;
-    while (ReadName(in, name)) {
-        if (!name.empty() && !IsSafeEntryName(name)) {
-            return fail(SUnsafeEntryName, name);
+    for (;;) {
+        const uint64_t offset = in.Offset();
+        const int length = in.Get();
+        if (length < 0) break; // the end of the archive, at an entry boundary
+        // The whole header is read before anything is made for the entry.
+        std::string stored(static_cast<std::size_t>(length), '\0');
+        stored.resize(in.Read(reinterpret_cast<uint8_t*>(stored.data()), stored.size()));
+        const std::string name = stored.substr(0, stored.find('\0'));
+        const std::string label = name.empty() ? "(オフセット " + std::to_string(offset) + ")" : name;
+        uint32_t size = 0;
+        if (stored.size() < static_cast<std::size_t>(length) || !ReadSize(in, size)) {
+            return fail(SArchiveCut, label);
         }
-        const std::string path = EntryOutputPath(DestFolder, name);
-        const std::string folder = FolderOf(path);
-        if (!folder.empty()) {
-            ForceDirectories(folder);
-            if (!DirectoryExists(folder)) {
-                Progress.ShowError(SCannotCreateFolder);
-                return 0;
-            }
+        // An empty name or a size of 0 ends the walk; it is the archive's last entry or the
+        // archive is not what was built (two archives joined, a header overwritten).
+        const bool last = name.empty() || size == 0;
+        if (last && in.Offset() < archiveSize) {
+            return fail(SArchiveTrailing, label);
         }
         if (name.empty()) {
-            // The destination folder itself cannot be opened as a file: the walk ends here.
-            Progress.Writing(path);
+            Progress.Writing(EntryOutputPath(DestFolder, name));
             break;
         }
-        FilePtr output(std::fopen(path.c_str(), "wb"));
-        if (!output) {
-            return fail(SCannotCreateFile, path);
+        if (!IsSafeEntryName(stored)) {
+            return fail(SUnsafeEntryName, stored);
         }
-        uint32_t size = 0;
-        const bool haveSize = ReadSize(in, size);
+
+        const std::string path = EntryOutputPath(DestFolder, name);
+        FilePtr output;
+        if (extracting) {
+            // A link planted where an entry goes would take the file, or a folder the walk
+            // fills, to wherever it leads.
+            const std::string link = LinkOnTheWay(DestFolder, name);
+            if (!link.empty()) {
+                return fail(SLinkInFolder, link);
+            }
+            const std::string folder = ExtractFileDir(path, PathDelimiters);
+            if (!folder.empty()) {
+                bool created = false;
+                try {
+                    created = ForceDirectories(folder) && DirectoryExists(folder);
+                } catch (const EInOutError&) {
+                    // Not a full path: nothing is made under the current folder.
+                }
+                if (!created) {
+                    Progress.ShowError(SCannotCreateFolder);
+                    return 0;
+                }
+            }
+            output.reset(OpenOutput(path));
+            if (!output) {
+                return fail(SCannotCreateFile, path);
+            }
+        }
         Progress.Writing(path);
-        if (!haveSize || size == 0) {
+        if (last) {
             // The file stays, empty; the walk ends without counting it.
             break;
         }
         out.Begin(output.get());
+        const uint64_t streamStart = in.Offset();
         const uint64_t produced = DecodeEntry(size);
-        const bool written = !out.Failed() && std::fclose(output.release()) == 0;
-        if (!written) {
-            return fail(SCannotWriteFile, path);
+        if (output) {
+            const bool written = !out.Failed() && std::fclose(output.release()) == 0;
+            if (!written) {
+                return fail(SCannotWriteFile, path);
+            }
         }
         if (produced < size) {
-            Progress.Truncated(path, produced, size);
+            return fail(SArchiveCut, label);
+        }
+        if (Entries != nullptr) {
+            Entries->push_back({name, size, offset, in.Offset() - streamStart});
         }
         Progress.Consumed(in.Offset(), archiveSize);
         ++count;
@@ -454,39 +508,14 @@ int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestF
     return count;
 }
 
+int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress)
+{
+    return std::max(0, Walk(ArchivePath, DestFolder, TWalkMode::Extract, Progress, nullptr));
+}
+
 bool TArchiveExtractor::ListArchive(const std::string& ArchivePath, TArchiveListing& Listing)
 {
     Listing = TArchiveListing{};
-    FilePtr archive(std::fopen(ArchivePath.c_str(), "rb"));
-    if (!archive) return false;
-    Listing.ArchiveSize = FileLength(archive.get());
-
-    TArchiveInput in(archive.get());
-    TEntryOutput out;
-    TScopedPointer<TArchiveInput> inSlot(FIn, &in);
-    TScopedPointer<TEntryOutput> outSlot(FOut, &out);
-    out.Begin(nullptr);
-
-    std::string name;
-    for (;;) {
-        const uint64_t offset = in.Offset();
-        if (!ReadName(in, name)) break;
-        if (!name.empty() && !IsSafeEntryName(name)) {
-            Listing.UnsafeName = name;
-            Listing.HasUnsafeName = true;
-            break;
-        }
-        uint32_t size = 0;
-        if (name.empty() || !ReadSize(in, size) || size == 0) break;
-        TArchiveEntry entry;
-        entry.Name = name;
-        entry.Size = size;
-        entry.Offset = offset;
-        const uint64_t streamStart = in.Offset();
-        entry.Decoded = DecodeEntry(size);
-        entry.StreamBytes = in.Offset() - streamStart;
-        Listing.Entries.push_back(std::move(entry));
-    }
-    Listing.EndOffset = in.Offset();
-    return true;
+    TListingProgress progress(Listing);
+    return Walk(ArchivePath, std::string(), TWalkMode::List, progress, &Listing.Entries) >= 0;
 }

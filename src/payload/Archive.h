@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "Lzss.h"
+
 // What the walk reports while it runs. The progress window shows it; mkpayload prints it.
 class TExtractProgress {
 public:
@@ -26,53 +28,46 @@ public:
     virtual void Finished() = 0;
     // A failure the user must be told about, in the system's own words.
     virtual void ShowError(const std::string& Message) = 0;
-    // The archive ended inside the entry at Path: Written of its Size bytes were decoded. The
-    // file is kept and counted all the same; only the console tool makes anything of it.
-    virtual void Truncated(const std::string& Path, uint64_t Written, uint32_t Size)
-    {
-        (void)Path;
-        (void)Written;
-        (void)Size;
-    }
 };
 
 // Messages of the walk (code page 932). The first is the folder failure the installer has always
-// shown; the others name the entry or file that stopped the walk, after a line break.
+// shown; each of the others is followed, after a line break, by the entry's name (for a fault of
+// the archive) or the path (for a fault of the destination) that stopped the walk. An entry
+// without a name is named by its offset in the archive.
 extern const char* const SCannotCreateFolder; // "ディレクトリを作成できませんでした"
 extern const char* const SUnsafeEntryName;
+extern const char* const SArchiveCut;      // an entry's header or stream ends with the archive
+extern const char* const SArchiveTrailing; // bytes after an entry that ends the walk
+extern const char* const SLinkInFolder;    // a link or reparse point where an entry goes
 extern const char* const SCannotCreateFile;
 extern const char* const SCannotWriteFile;
 
-// False for an entry name that would put a file outside the destination folder or that cannot
-// be read the same way by every file system: empty, a zero byte, ":" (drive letters, streams),
-// a part that is empty (leading, doubled or trailing separator) or made of dots and spaces only
-// ("..", "."), a Windows device name ("NUL", "con.txt", "COM1"), or a lead byte without its
-// trail byte. "\" and "/" both separate parts.
+// False for an entry name (as stored, every byte) that would put a file outside the destination
+// folder, or that Windows would not store as given, so that two entries could land on one file:
+// empty; a part that is empty (leading, doubled or trailing "\"), made of dots and spaces only
+// ("..", "."), or ends in a dot or a space ("UnInst.exe."); any of < > : " / | ? * (drive
+// letters, streams) or a control byte (0x00 to 0x1F, 0x7F); a Windows device name ("NUL",
+// "con.txt", "COM1"); a lead byte without its trail byte. "\" is the only separator.
 bool IsSafeEntryName(std::string_view Name) noexcept;
 
 // DestFolder + separator + Name, the separator always inserted. On Windows the separator is "\"
 // and Name is kept as it is; in a host build every single-byte "\" becomes "/".
 std::string EntryOutputPath(const std::string& DestFolder, std::string_view Name);
 
-// One entry as the walk sees it (ListArchive).
+// One entry as the walk read it (ListArchive).
 struct TArchiveEntry {
     std::string Name;
-    uint32_t Size = 0;         // the decoded size from the header
-    uint64_t Offset = 0;       // of the name length byte
-    uint64_t StreamBytes = 0;  // bytes the LZSS stream took
-    uint64_t Decoded = 0;      // bytes the stream yielded; below Size for a truncated entry
+    uint32_t Size = 0;        // the decoded size from the header
+    uint64_t Offset = 0;      // of the name length byte
+    uint64_t StreamBytes = 0; // bytes the LZSS stream took
 };
 
 struct TArchiveListing {
     std::vector<TArchiveEntry> Entries;
     uint64_t ArchiveSize = 0;
-    // Where the walk stopped reading: at ArchiveSize unless an empty name, a size of 0 or a
-    // header cut short ended it earlier.
-    uint64_t EndOffset = 0;
-    // The name of the entry that would stop the installer as unsafe (then the last in Entries
-    // is the one before it), or empty.
-    std::string UnsafeName;
-    bool HasUnsafeName = false;
+    // The walk's message when it stopped at a fault of the archive, or empty. Entries then holds
+    // the entries before the fault.
+    std::string Error;
 };
 
 // Decoded bytes reach each output file in writes of this size (the last one of an entry
@@ -94,23 +89,30 @@ public:
     TArchiveExtractor& operator=(const TArchiveExtractor&) = delete;
 
     // Writes every entry of the archive under DestFolder; returns the number of files written,
-    // 0 on failure (archive not opened, folder not created, an unsafe name, a file that could
-    // not be created or written). Synchronous.
+    // 0 on failure (archive not opened, folder not created, a fault of the archive, an unsafe
+    // name, a link where an entry goes, a file that could not be created or written). Any
+    // failure but the first is shown through Progress. Synchronous.
     int ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress);
 
-    // The same walk and decoder without writing anything: what ExtractArchive would write.
-    // False when the archive cannot be opened.
+    // The same walk and decoder, writing nothing: what ExtractArchive would find, faults of the
+    // archive included. False when the archive cannot be opened.
     bool ListArchive(const std::string& ArchivePath, TArchiveListing& Listing);
 
     // The ring as the last entry left it.
     const uint8_t* Ring() const noexcept { return FRing; }
 
 private:
+    enum class TWalkMode { Extract, List };
+    // The one walk over the archive; -1 when it cannot be opened, else the entries decoded (0
+    // after a failure). Entries, when given, receives each entry decoded.
+    int Walk(const std::string& ArchivePath, const std::string& DestFolder, TWalkMode Mode, TExtractProgress& Progress,
+             std::vector<TArchiveEntry>* Entries);
+
     // Decodes one entry's stream from FIn into FOut until Size bytes have been produced or the
     // archive ends; nothing is read past the stream's last item. Returns the bytes produced.
     uint64_t DecodeEntry(uint32_t Size);
 
-    uint8_t FRing[4096];
+    uint8_t FRing[Lzss::RingSize];
     // Set only during a walk.
     TArchiveInput* FIn = nullptr;
     TEntryOutput* FOut = nullptr;

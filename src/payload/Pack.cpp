@@ -4,15 +4,18 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <random>
 #include <system_error>
 
 #include "Archive.h"
+#include "Lzss.h"
+#include "SysUtils.h"
 
 namespace {
-constexpr int32_t Window = 4096;          // ring size: how far back a copy can reach
-constexpr int32_t MaxLength = 18;
-constexpr int32_t MinLength = 3;
-constexpr int32_t ZeroFill = Window - MaxLength; // ring positions 0..4077 start as zeros
+constexpr int32_t Window = Lzss::RingSize; // how far back a copy can reach
+constexpr int32_t MaxLength = Lzss::MaxMatch;
+constexpr int32_t MinLength = Lzss::MinMatch;
+constexpr int32_t ZeroFill = Lzss::StartPosition; // ring positions before it start as FillByte
 constexpr int32_t Block = 1 << 20;        // input parsed at once; bounds the packer's memory
 constexpr int32_t Capacity = Window + Block + MaxLength;
 constexpr int32_t Nil = -1;
@@ -34,7 +37,7 @@ struct TLzssPacker::TImpl {
     TSink Sink;
     TParse Parse;
 
-    std::vector<uint8_t> Buf = std::vector<uint8_t>(Capacity);
+    std::vector<uint8_t> Buf = std::vector<uint8_t>(Capacity, Lzss::FillByte);
     std::vector<int32_t> Head = std::vector<int32_t>(65536, Nil);
     std::vector<int32_t> Son = std::vector<int32_t>(2 * static_cast<std::size_t>(Capacity), Nil);
     int32_t Fill = ZeroFill;     // bytes in Buf
@@ -276,9 +279,10 @@ std::string EntryNameProblem(std::string_view Name)
     if (Name.size() > 255) return "the name is " + std::to_string(Name.size()) + " bytes long; at most 255 fit";
     if (Name.find('\0') != std::string_view::npos) return "the name holds a zero byte";
     if (!IsSafeEntryName(Name)) {
-        return "the name would leave the install folder or name no file there (a \"..\" or \".\" part, "
-               "a drive letter or \":\", a leading, doubled or trailing \"\\\", a device name such as "
-               "\"NUL\", or a broken double-byte character)";
+        return "the name would leave the install folder or is not stored by Windows as given (a \"..\" or \".\" "
+               "part, a leading, doubled or trailing \"\\\", a part ending in a dot or a space, any of "
+               "< > : \" / | ? * or a control character, a device name such as \"NUL\", or a broken "
+               "double-byte character)";
     }
     return {};
 }
@@ -334,6 +338,20 @@ bool PackOne(std::FILE* Archive, const TPackInput& Input, uint64_t Size, std::st
 }
 } // namespace
 
+namespace {
+// A file of its own beside Path for the archive being written: the old archive stays until the
+// new one is complete.
+std::string PartialPath(const std::string& Path)
+{
+    std::random_device random;
+    for (;;) {
+        const std::string candidate = Path + ".partial-" + std::to_string(random() % 1000000);
+        std::error_code ec;
+        if (!std::filesystem::exists(candidate, ec) && !ec) return candidate;
+    }
+}
+} // namespace
+
 bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& Inputs, std::string& Error,
                  std::vector<TPackedEntry>* Packed)
 {
@@ -343,11 +361,21 @@ bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& 
         return false;
     }
     std::vector<uint64_t> sizes;
-    for (const TPackInput& input : Inputs) {
+    for (std::size_t i = 0; i < Inputs.size(); ++i) {
+        const TPackInput& input = Inputs[i];
         const std::string problem = EntryNameProblem(input.Name);
         if (!problem.empty()) {
             Error = "\"" + input.Name + "\" (" + input.FileName + "): " + problem;
             return false;
+        }
+        // Windows finds a file whatever the case of its ASCII letters: the later entry would
+        // replace the earlier one.
+        for (std::size_t j = 0; j < i; ++j) {
+            if (SameText(Inputs[j].Name, input.Name)) {
+                Error = "\"" + input.Name + "\" (" + input.FileName + "): the same file as \"" + Inputs[j].Name +
+                        "\" in the install folder";
+                return false;
+            }
         }
         std::error_code ec;
         const std::filesystem::path path(input.FileName);
@@ -368,8 +396,7 @@ bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& 
             Error = input.FileName + ": the file is over 4 GB; the format's size field holds 32 bits";
             return false;
         }
-        // Opening the archive for writing would empty this input before it is read, and the
-        // failed pack would then remove it.
+        // Packing the archive into itself is a mistake in the command line, whatever it holds.
         if (std::filesystem::equivalent(path, ArchivePath, ec)) {
             Error = input.FileName + ": is the archive being written";
             return false;
@@ -377,7 +404,8 @@ bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& 
         sizes.push_back(size);
     }
 
-    FilePtr archive(std::fopen(ArchivePath.c_str(), "wb"));
+    const std::string partial = PartialPath(ArchivePath);
+    FilePtr archive(std::fopen(partial.c_str(), "wb"));
     if (!archive) {
         Error = ArchivePath + ": cannot be created";
         return false;
@@ -393,8 +421,16 @@ bool PackArchive(const std::string& ArchivePath, const std::vector<TPackInput>& 
         Error = ArchivePath + ": cannot be written";
         ok = false;
     }
+    if (ok) {
+        std::error_code ec;
+        std::filesystem::rename(partial, ArchivePath, ec);
+        if (ec) {
+            Error = ArchivePath + ": " + ec.message();
+            ok = false;
+        }
+    }
     if (!ok) {
-        std::remove(ArchivePath.c_str());
+        std::remove(partial.c_str());
         return false;
     }
     if (Packed != nullptr) *Packed = std::move(done);

@@ -10,6 +10,8 @@ const char* const PathDelimiters = "\\:";
 const char* const PathDelimiters = "/";
 #endif
 
+const char* const SCannotCreateDirectory = "ディレクトリを作成することができません";
+
 namespace {
 char NativeSeparator() { return PathDelimiters[0]; }
 
@@ -52,10 +54,34 @@ bool FileExists(const std::string& FileName)
 #endif
 }
 
+bool IsFullPath(std::string_view Path) noexcept
+{
+#if defined(_WIN32)
+    const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+    return (Path.size() >= 3 && isLetter(Path[0]) && Path[1] == ':' && Path[2] == '\\') ||
+           (Path.size() >= 2 && Path[0] == '\\' && Path[1] == '\\');
+#else
+    return !Path.empty() && Path[0] == '/';
+#endif
+}
+
+bool IsLink(const std::string& Path)
+{
+#if defined(_WIN32)
+    const DWORD attributes = GetFileAttributesA(Path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+#else
+    struct stat st {};
+    return lstat(Path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+#endif
+}
+
 bool ForceDirectories(std::string Dir)
 {
-    if (Dir.empty()) {
-        throw EInOutError("ディレクトリを作成することができません");
+    // A relative text would be made under whatever the current folder is, and its parent part
+    // is empty or a drive-relative stub: refused like the empty text.
+    if (Dir.empty() || !IsFullPath(Dir)) {
+        throw EInOutError(SCannotCreateDirectory);
     }
     // One trailing separator is dropped (a trail byte 0x5C is not one).
     if (LastDelimiter(std::string(1, NativeSeparator()), Dir) == static_cast<int>(Dir.size()) - 1) {
@@ -65,13 +91,12 @@ bool ForceDirectories(std::string Dir)
         return true;
     }
     // A text that is its own parent part ends in a separator still ("c:\a\\" after the one
-    // dropped above, "ab:"): it counts as created, as a root does.
+    // dropped above): it counts as created, as a root does.
     const std::string parent = ParentPart(Dir);
     if (parent == Dir) {
         return true;
     }
-    // A relative name without separators has no parent part to create first.
-    if (!parent.empty() && !ForceDirectories(parent)) {
+    if (!ForceDirectories(parent)) {
         return false;
     }
     return CreateOneDirectory(Dir);

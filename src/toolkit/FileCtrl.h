@@ -11,14 +11,28 @@
 // The separators of this platform's paths, for LastDelimiter.
 extern const char* const PathDelimiters;
 
+// "ディレクトリを作成することができません": the text of ForceDirectories' error.
+extern const char* const SCannotCreateDirectory;
+
 // True when the path names an existing folder.
 bool DirectoryExists(const std::string& Dir);
 bool FileExists(const std::string& FileName);
 
-// Creates Dir with every missing parent. An empty text raises EInOutError with
-// "ディレクトリを作成することができません". One trailing separator is dropped; a text shorter than
-// three bytes, an existing folder, or a root (whose parent part is itself) counts as created.
-// Returns false when any level could not be created; levels created so far stay.
+// True for a path that names one place whatever the current folder and drive are: a drive
+// letter, ":" and "\" ("c:\...") or two leading "\" ("\\server\share...") on Windows; a leading
+// "/" on the host. "Doduza", "\Doduza", "c:Doduza" and ".\Doduza" are not.
+bool IsFullPath(std::string_view Path) noexcept;
+
+// True when Path itself, not what it leads to, is a symbolic link, a junction or another
+// reparse point: writing through it could reach a place outside the folder that holds it.
+bool IsLink(const std::string& Path);
+
+// Creates Dir with every missing parent. An empty text, or one that is not a full path (it
+// would be made under the current folder), raises EInOutError with SCannotCreateDirectory.
+// One trailing separator is dropped; a text shorter than three bytes, an existing folder, or a
+// root (whose parent part is itself) counts as created. Otherwise the parent part is created
+// first by the same rules, then the folder. Returns false when any level could not be created;
+// levels created so far stay.
 bool ForceDirectories(std::string Dir);
 
 class EInOutError : public Exception { using Exception::Exception; };

@@ -34,14 +34,14 @@ std::string ExtractFilePath(std::string_view FileName)
     return std::string(FileName.substr(0, static_cast<std::size_t>(i + 1)));
 }
 
-std::string ExtractFileDir(std::string_view FileName)
+std::string ExtractFileDir(std::string_view FileName, std::string_view Delimiters)
 {
-    int i = LastDelimiter("\\:", FileName);
-    if (i > 0 && FileName[i] == '\\') {
-        const char before = FileName[i - 1];
-        const bool beforeIsSeparator =
-            (before == '\\' || before == ':') && IsSingleByteAt(FileName, static_cast<std::size_t>(i - 1));
-        if (!beforeIsSeparator) {
+    int i = LastDelimiter(Delimiters, FileName);
+    if (i > 0 && FileName[static_cast<std::size_t>(i)] == Delimiters.front()) {
+        const auto before = static_cast<std::size_t>(i - 1);
+        const bool beforeIsDelimiter =
+            Delimiters.find(FileName[before]) != std::string_view::npos && IsSingleByteAt(FileName, before);
+        if (!beforeIsDelimiter) {
             --i;
         }
     }

@@ -12,6 +12,13 @@ constexpr bool IsSjisLeadByte(unsigned char c) noexcept
     return (c >= 0x81 && c <= 0x9F) || (c >= 0xE0 && c <= 0xFC);
 }
 
+// True for a byte that may follow a lead byte. Trail bytes overlap the lead-byte range (メ is
+// 83 81), so whether a byte is a lead or a trail byte depends on where its character starts.
+constexpr bool IsSjisTrailByte(unsigned char c) noexcept
+{
+    return c >= 0x40 && c <= 0xFC && c != 0x7F;
+}
+
 // 0-based index of the last byte of S that is one of Delimiters and not a trail byte, or -1.
 int LastDelimiter(std::string_view Delimiters, std::string_view S) noexcept;
 // True when the byte at 0-based Index is a single-byte character (not part of a pair).
@@ -19,8 +26,11 @@ bool IsSingleByteAt(std::string_view S, std::size_t Index) noexcept;
 
 // "c:\a\b.txt" -> "c:\a\" (up to and including the last "\" or ":").
 std::string ExtractFilePath(std::string_view FileName);
-// "c:\a\b.txt" -> "c:\a"; "c:\b.txt" -> "c:\" (a drive root keeps its separator).
-std::string ExtractFileDir(std::string_view FileName);
+// The folder part of a path, the one rule for every caller: the text up to and including its
+// last delimiter, without that delimiter when it is the separator (Delimiters[0]) and the byte
+// before it is no delimiter. "c:\a\b.txt" -> "c:\a"; "c:\b.txt" -> "c:\" and "c:\a\\b" ->
+// "c:\a\\" keep theirs; "c:b.txt" -> "c:"; "b.txt" -> "". Host paths pass "/" as Delimiters.
+std::string ExtractFileDir(std::string_view FileName, std::string_view Delimiters = "\\:");
 // "c:\a\b.txt" -> "b.txt".
 std::string ExtractFileName(std::string_view FileName);
 // Appends "\" unless S already ends with a separator (a trail byte is not one).

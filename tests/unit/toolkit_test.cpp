@@ -276,18 +276,31 @@ TEST(SysUtils, PathPartsAreDoubleByteAware)
     const std::string hyo = "\x95\x5C";
     struct Case { std::string path, filePath, fileDir, fileName; } cases[] = {
         {"c:\\a\\b.txt", "c:\\a\\", "c:\\a", "b.txt"},
-        {"c:\\b.txt", "c:\\", "c:\\", "b.txt"},
+        {"c:\\b.txt", "c:\\", "c:\\", "b.txt"}, // a drive root keeps its backslash
         {"c:b.txt", "c:", "c:", "b.txt"},
         {"b.txt", "", "", "b.txt"},
+        {"", "", "", ""},
         {"c:\\a\\", "c:\\a\\", "c:\\a", ""},
+        {"c:\\a\\\\x.exe", "c:\\a\\\\", "c:\\a\\\\", "x.exe"}, // a folder typed with a trailing backslash
+        {"\\x.exe", "\\", "\\", "x.exe"},
         {"c:\\" + so, "c:\\", "c:\\", so},
         {"c:\\dir" + hyo + "\\f" + so, "c:\\dir" + hyo + "\\", "c:\\dir" + hyo, "f" + so},
+        {"c:\\a\\" + so + "\\\\x.exe", "c:\\a\\" + so + "\\\\", "c:\\a\\" + so + "\\\\", "x.exe"},
+        {"c:\\a\\" + so + hyo, "c:\\a\\", "c:\\a", so + hyo},
         {"\\\\srv\\share", "\\\\srv\\", "\\\\srv", "share"},
+        {"\\\\srv\\share\\x.exe", "\\\\srv\\share\\", "\\\\srv\\share", "x.exe"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ExtractFilePath(c.path), c.filePath) << c.path;
         EXPECT_EQ(ExtractFileDir(c.path), c.fileDir) << c.path;
         EXPECT_EQ(ExtractFileName(c.path), c.fileName) << c.path;
+    }
+    // The same rule over host paths.
+    const struct { std::string path, fileDir; } host[] = {
+        {"/a/b.txt", "/a"}, {"/b.txt", "/"}, {"/a//b", "/a//"}, {"b", ""}, {"/a/" + so + "/x", "/a/" + so},
+    };
+    for (const auto& c : host) {
+        EXPECT_EQ(ExtractFileDir(c.path, "/"), c.fileDir) << c.path;
     }
     EXPECT_EQ(IncludeTrailingBackslash("c:\\" + so), "c:\\" + so + "\\");
     EXPECT_EQ(IncludeTrailingBackslash("c:\\a\\"), "c:\\a\\");
@@ -302,6 +315,21 @@ TEST(SysUtils, ComparisonsAndConversions)
     EXPECT_LT(AnsiCompareText("ab", "abc"), 0);
     // A trail byte in the letter range is not folded: "ａ" (82 81) vs "ａ" with 0x61 trail would differ.
     EXPECT_NE(AnsiCompareText("\x83\x61", "\x83\x41"), 0);
+    // Folding goes on after a character whose trail byte lies in the lead-byte range: "メ" is
+    // 83 81, "ゼ" 83 5B, "‐" 81 5D, "ー" 81 5B, "ﾒ" a single byte.
+    const struct { std::string a, b; } folded[] = {
+        {"\x83\x81" "a", "\x83\x81" "A"},
+        {"\x83\x81\x83\x81" "doduza", "\x83\x81\x83\x81" "DODUZA"},
+        {"\x81\x5D\x83\x81x", "\x81\x5D\x83\x81X"},
+        {"\x81\x5B" "b", "\x81\x5B" "B"},
+        {"\xD2z", "\xD2Z"},
+        {"\x83\x5B\x83\x81q", "\x83\x5B\x83\x81Q"},
+    };
+    for (const auto& c : folded) {
+        EXPECT_EQ(AnsiCompareText(c.a, c.b), 0) << c.a;
+        EXPECT_TRUE(SameText(c.b, c.a)) << c.a;
+        EXPECT_NE(AnsiCompareStr(c.a, c.b), 0) << c.a;
+    }
     EXPECT_EQ(UpperCase("a\x83\x61z"), "A\x83\x61Z");
     EXPECT_EQ(Trim("  x y \r\n"), "x y");
     EXPECT_EQ(StrToIntDef("-42", 0), -42);
@@ -341,6 +369,16 @@ TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
     EXPECT_TRUE(DirectoryExists(deep));
     EXPECT_TRUE(ForceDirectories(deep)); // existing: no error
 
+    // Names ending in a trail byte 0x5C ("表", "ソ"): under Windows' rules no separator, so the
+    // folder keeps its whole name and no parent is cut short.
+    const std::string hyo = "\x95\x5C";
+    const std::string so = "\x83\x5C";
+    for (const std::string& name : {root + sep + hyo, root + sep + "x" + so + sep + hyo, root + sep + so + sep + so + sep}) {
+        EXPECT_TRUE(ForceDirectories(name)) << name;
+        const std::string made = name.back() == PathDelimiters[0] ? name.substr(0, name.size() - 1) : name;
+        EXPECT_TRUE(DirectoryExists(made)) << name;
+    }
+
     // A file where a folder must go: that level fails, what was made before it stays.
     const std::string blocker = root + sep + "file";
     { TFileStream f(blocker, fmCreate); }
@@ -354,10 +392,48 @@ TEST(FileCtrl, ForceDirectoriesCreatesEveryMissingParent)
     const std::string doubled = root + sep + "doubled";
     EXPECT_TRUE(ForceDirectories(doubled + sep + sep));
     EXPECT_FALSE(DirectoryExists(doubled));
-
-    EXPECT_THROW(ForceDirectories(""), EInOutError);
-    EXPECT_TRUE(ForceDirectories("ab")); // too short to be a folder path: counts as created
     std::filesystem::remove_all(root);
+}
+
+TEST(FileCtrl, TextsThatAreNotFullPathsAreRefused)
+{
+    // What a user can type that would name a folder under the current one (or on the current
+    // drive): each raises the toolkit's error and nothing is made, even where such a folder
+    // exists already.
+    const std::string previous = std::filesystem::current_path().string();
+    const std::string here = TempPath("relative");
+    std::filesystem::remove_all(here);
+    std::filesystem::create_directories(here + "/Existing");
+    std::filesystem::current_path(here);
+#if defined(_WIN32)
+    const char* const texts[] = {"",          "Doduza",     "Doduza\\sub", "ab",       "a",           ".\\Doduza",
+                                 "..\\Doduza", "\\Doduza",   "c:Doduza",    "c:",       "Existing",    "Existing\\",
+                                 "1:\\x",     "Doduza\\",   " c:\\x"};
+#else
+    const char* const texts[] = {"", "Doduza", "Doduza/sub", "ab", "a", "./Doduza", "../Doduza", "Existing", "Existing/", " /x"};
+#endif
+    for (const char* text : texts) {
+        try {
+            ForceDirectories(text);
+            ADD_FAILURE() << "no error for \"" << text << "\"";
+        } catch (const EInOutError& e) {
+            EXPECT_EQ(e.Message(), SCannotCreateDirectory);
+        }
+        EXPECT_FALSE(IsFullPath(text)) << text;
+    }
+    std::vector<std::string> made;
+    for (const auto& e : std::filesystem::directory_iterator(here)) made.push_back(e.path().filename().string());
+    EXPECT_EQ(made, std::vector<std::string>{"Existing"});
+    std::filesystem::current_path(previous);
+    std::filesystem::remove_all(here);
+#if defined(_WIN32)
+    for (const char* text : {"c:\\", "Z:\\x", "\\\\srv\\share", "\\\\?\\c:\\x"}) {
+#else
+    for (const char* text : {"/", "/x", "//x"}) {
+#endif
+        EXPECT_TRUE(IsFullPath(text)) << text;
+    }
+    EXPECT_STREQ(SCannotCreateDirectory, "ディレクトリを作成することができません");
 }
 
 } // namespace

@@ -29,6 +29,13 @@ const char* const Usage =
     "  mkpayload extract ARCHIVE DIR\n"
     "      Writes every entry under DIR as the installer does.\n";
 
+std::string Escaped(unsigned char Byte)
+{
+    char text[5];
+    std::snprintf(text, sizeof text, "\\x%02X", Byte);
+    return text;
+}
+
 // Converts between UTF-8 and code page 932. False when Text cannot be converted.
 bool Convert(const char* To, const char* From, const std::string& Text, std::string& Result)
 {
@@ -47,11 +54,35 @@ bool Convert(const char* To, const char* From, const std::string& Text, std::str
     return true;
 }
 
-// For the console: the UTF-8 form of a code page 932 text, or the bytes as they are.
+// For the console: the UTF-8 form of a code page 932 text. Control bytes, and bytes that form
+// no character, are shown as \xNN: a name from an archive never reaches the terminal raw.
 std::string Shown(const std::string& Sjis)
 {
-    std::string utf8;
-    return Convert("UTF-8", "CP932", Sjis, utf8) ? utf8 : Sjis;
+    std::string shown;
+    std::string run; // characters waiting for conversion
+    const auto flush = [&] {
+        std::string utf8;
+        if (Convert("UTF-8", "CP932", run, utf8)) {
+            shown += utf8;
+        } else {
+            for (const char c : run) shown += Escaped(static_cast<unsigned char>(c));
+        }
+        run.clear();
+    };
+    for (std::size_t i = 0; i < Sjis.size(); ++i) {
+        const auto c = static_cast<unsigned char>(Sjis[i]);
+        if (IsSjisLeadByte(c) && i + 1 < Sjis.size() && IsSjisTrailByte(static_cast<unsigned char>(Sjis[i + 1]))) {
+            run += Sjis.substr(i, 2);
+            ++i;
+        } else if (c < 0x20 || c == 0x7F || (c >= 0x80 && (c < 0xA1 || c > 0xDF))) {
+            flush();
+            shown += Escaped(c);
+        } else {
+            run += static_cast<char>(c);
+        }
+    }
+    flush();
+    return shown;
 }
 
 // The archive form of a name given on the command line: code page 932, "\" between parts.
@@ -111,6 +142,20 @@ int Pack(int argc, char** argv)
     return 0;
 }
 
+// The walk's messages are a text of its own, then, after a line break, the entry or path that
+// stopped it; Path shows that part.
+template <typename ShowPath>
+void PrintWalkError(const std::string& Message, ShowPath&& Path)
+{
+    const std::size_t lineBreak = Message.find('\n');
+    std::string text = Shown(Message.substr(0, lineBreak));
+    if (lineBreak != std::string::npos) {
+        text += ' ';
+        text += Path(Message.substr(lineBreak + 1));
+    }
+    std::fprintf(stderr, "mkpayload: %s\n", text.c_str());
+}
+
 int List(int argc, char** argv)
 {
     if (argc != 3) {
@@ -123,43 +168,29 @@ int List(int argc, char** argv)
         std::fprintf(stderr, "mkpayload: %s: cannot be opened: %s\n", argv[2], std::strerror(errno));
         return 1;
     }
-    int status = 0;
     std::printf("%10s %10s  %s\n", "size", "stream", "name");
     for (const TArchiveEntry& e : listing.Entries) {
         std::printf("%10lu %10llu  %s\n", static_cast<unsigned long>(e.Size),
                     static_cast<unsigned long long>(e.StreamBytes), Shown(e.Name).c_str());
-        if (e.Decoded < e.Size) {
-            std::fprintf(stderr, "mkpayload: %s: truncated: the archive ends after %llu of %lu bytes\n",
-                         Shown(e.Name).c_str(), static_cast<unsigned long long>(e.Decoded),
-                         static_cast<unsigned long>(e.Size));
-            status = 1;
-        }
     }
     std::printf("%zu entries, %llu bytes\n", listing.Entries.size(), static_cast<unsigned long long>(listing.ArchiveSize));
-    if (listing.HasUnsafeName) {
-        std::fprintf(stderr, "mkpayload: \"%s\": %s; the installer stops there\n", Shown(listing.UnsafeName).c_str(),
-                     EntryNameProblem(listing.UnsafeName).c_str());
-        status = 1;
-    } else if (listing.EndOffset < listing.ArchiveSize) {
-        std::fprintf(stderr,
-                     "mkpayload: the walk ends at offset %llu (an empty name, a size of 0 or a cut header): "
-                     "%llu bytes after it are never extracted\n",
-                     static_cast<unsigned long long>(listing.EndOffset),
-                     static_cast<unsigned long long>(listing.ArchiveSize - listing.EndOffset));
-        status = 1;
+    if (!listing.Error.empty()) {
+        PrintWalkError(listing.Error, Shown);
+        std::fprintf(stderr, "mkpayload: the installer stops there and reports a failure\n");
+        return 1;
     }
     if (listing.Entries.empty()) {
         std::fprintf(stderr, "mkpayload: %s holds no file\n", argv[2]);
-        status = 1;
+        return 1;
     }
-    return status;
+    return 0;
 }
 
-// Paths of the walk are the destination folder as given (host text) followed by an entry's name
-// (code page 932); only the name is converted for the console.
+// Paths of the walk are the destination folder (host text) followed by an entry's name (code
+// page 932); the folder is shown as given and only the name is converted for the console.
 class TConsoleProgress : public TExtractProgress {
 public:
-    explicit TConsoleProgress(std::string DestFolder) : FDest(std::move(DestFolder)) {}
+    TConsoleProgress(std::string Given, std::string Used) : FGiven(std::move(Given)), FUsed(std::move(Used)) {}
 
     void Starting(uint64_t) override {}
     void Writing(const std::string& Path) override { FPath = Path; }
@@ -169,35 +200,22 @@ public:
                     static_cast<unsigned long long>(ArchiveSize));
     }
     void Finished() override {}
-    // The walk's messages are a text of its own, then, after a line break, the path or name
-    // that stopped it.
     void ShowError(const std::string& Message) override
     {
         FFailed = true;
-        const std::size_t lineBreak = Message.find('\n');
-        std::string text = Shown(Message.substr(0, lineBreak));
-        if (lineBreak != std::string::npos) {
-            text += ' ';
-            text += ShownPath(Message.substr(lineBreak + 1));
-        }
-        std::fprintf(stderr, "mkpayload: %s\n", text.c_str());
-    }
-    void Truncated(const std::string& Path, uint64_t Written, uint32_t Size) override
-    {
-        FFailed = true;
-        std::fprintf(stderr, "mkpayload: %s: truncated: the archive ends after %llu of %lu bytes\n",
-                     ShownPath(Path).c_str(), static_cast<unsigned long long>(Written), static_cast<unsigned long>(Size));
+        PrintWalkError(Message, [this](const std::string& What) { return ShownPath(What); });
     }
     bool Failed() const { return FFailed; }
 
 private:
     std::string ShownPath(const std::string& Path) const
     {
-        if (Path.compare(0, FDest.size(), FDest) == 0) return FDest + Shown(Path.substr(FDest.size()));
+        if (Path.compare(0, FUsed.size(), FUsed) == 0) return FGiven + Shown(Path.substr(FUsed.size()));
         return Shown(Path);
     }
 
-    std::string FDest;
+    std::string FGiven;
+    std::string FUsed;
     std::string FPath;
     bool FFailed = false;
 };
@@ -210,12 +228,14 @@ int Extract(int argc, char** argv)
     }
     // Made here by the host's own rules: the walk reads paths as code page 932, which can take
     // the last UTF-8 byte of the folder's name for a lead byte and miss the separator after it.
-    // When this fails, the walk reports the folder it cannot make.
+    // When this fails, the walk reports the folder it cannot make. The walk makes folders only
+    // below a full path.
     std::error_code ec;
     std::filesystem::create_directories(argv[3], ec);
+    const std::string dest = std::filesystem::absolute(argv[3], ec).string();
     TArchiveExtractor extractor;
-    TConsoleProgress progress(argv[3]);
-    const int count = extractor.ExtractArchive(argv[2], argv[3], progress);
+    TConsoleProgress progress(argv[3], dest);
+    const int count = extractor.ExtractArchive(argv[2], dest, progress);
     if (count < 1) {
         if (!progress.Failed()) {
             if (!std::filesystem::exists(argv[2])) {
@@ -227,7 +247,7 @@ int Extract(int argc, char** argv)
         return 1;
     }
     std::printf("%d files written under %s\n", count, argv[3]);
-    return progress.Failed() ? 1 : 0;
+    return 0;
 }
 
 } // namespace

@@ -16,7 +16,7 @@ HKEY TRegistry::BaseFor(std::string& Path) const
         Path.erase(0, 1);
         return FRootKey;
     }
-    return FCurrentKey ? FCurrentKey.Get() : FRootKey;
+    return CurrentOrRoot();
 }
 
 bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
@@ -40,7 +40,7 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
 
 std::string TRegistry::ReadString(const std::string& Name)
 {
-    HKEY key = FCurrentKey ? FCurrentKey.Get() : FRootKey;
+    const HKEY key = CurrentOrRoot();
     DWORD type = 0;
     DWORD size = 0;
     if (RegQueryValueExA(key, Name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS || size == 0) {
@@ -60,7 +60,7 @@ std::string TRegistry::ReadString(const std::string& Name)
 
 void TRegistry::WriteString(const std::string& Name, const std::string& Value)
 {
-    HKEY key = FCurrentKey ? FCurrentKey.Get() : FRootKey;
+    const HKEY key = CurrentOrRoot();
     if (RegSetValueExA(key, Name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(Value.c_str()),
                        static_cast<DWORD>(Value.size() + 1)) != ERROR_SUCCESS) {
         throw ERegistryException("'" + Name + "' の設定に失敗しました");
@@ -69,8 +69,23 @@ void TRegistry::WriteString(const std::string& Name, const std::string& Value)
 
 bool TRegistry::ValueExists(const std::string& Name)
 {
-    HKEY key = FCurrentKey ? FCurrentKey.Get() : FRootKey;
+    const HKEY key = CurrentOrRoot();
     return RegQueryValueExA(key, Name.c_str(), nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS;
+}
+
+TRegDataType TRegistry::GetDataType(const std::string& Name)
+{
+    DWORD type = REG_NONE;
+    if (RegQueryValueExA(CurrentOrRoot(), Name.c_str(), nullptr, &type, nullptr, nullptr) != ERROR_SUCCESS) {
+        return TRegDataType::rdUnknown;
+    }
+    switch (type) {
+    case REG_SZ: return TRegDataType::rdString;
+    case REG_EXPAND_SZ: return TRegDataType::rdExpandString;
+    case REG_DWORD: return TRegDataType::rdInteger;
+    case REG_BINARY: return TRegDataType::rdBinary;
+    default: return TRegDataType::rdUnknown;
+    }
 }
 
 bool TRegistry::DeleteKey(const std::string& Key)

@@ -12,6 +12,9 @@
 
 class ERegistryException : public Exception { using Exception::Exception; };
 
+// The kind of a value's data; rdUnknown for a missing value and for every other type.
+enum class TRegDataType { rdUnknown, rdString, rdExpandString, rdInteger, rdBinary };
+
 class TRegistry : public TObject {
 public:
     // Root HKEY_CURRENT_USER and full access (KEY_ALL_ACCESS), for reading as well, until set.
@@ -38,11 +41,14 @@ public:
     // "'<Name>' の設定に失敗しました".
     void WriteString(const std::string& Name, const std::string& Value);
     bool ValueExists(const std::string& Name);
+    TRegDataType GetDataType(const std::string& Name);
     // Deletes a key and everything below it (path rules as OpenKey).
     bool DeleteKey(const std::string& Key);
 
 private:
     HKEY BaseFor(std::string& Path) const;
+    // The open key, else the root key: where values are read and written.
+    HKEY CurrentOrRoot() const noexcept { return FCurrentKey ? FCurrentKey.Get() : FRootKey; }
     HKEY FRootKey = HKEY_CURRENT_USER;
     REGSAM FAccess = KEY_ALL_ACCESS;
     TRegKey FCurrentKey;

@@ -109,6 +109,11 @@ bool TSelectDirDlg::CanAccept(const std::string& Folder)
     if (Folder.empty()) {
         return false;
     }
+    // A text that is not a full path names a folder under whatever the current one is: refused
+    // with the error the install step gives it, and the chooser stays open.
+    if (!IsFullPath(Folder)) {
+        throw EInOutError(SCannotCreateDirectory);
+    }
     if (DirectoryExists(Folder)) {
         return true;
     }

@@ -22,7 +22,8 @@ public:
     void SetDirectory(const std::string& Folder);
     std::string Directory() const { return FEdit->Text(); }
     // The OK decision for a folder text: whether the dialog may close with it. Asks the create
-    // question and creates the folder as the options say.
+    // question and creates the folder as the options say. A text that is not a full path raises
+    // the folder-creation error (EInOutError) before anything is asked or made.
     bool CanAccept(const std::string& Folder);
 
     TEdit* FolderEdit() const noexcept { return FEdit; }

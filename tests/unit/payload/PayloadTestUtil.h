@@ -97,7 +97,7 @@ private:
 };
 
 // Every call of the walk, in order, as text: "S size", "W path", "C consumed/size", "F",
-// "E message", "T path written/size".
+// "E message".
 class Recorder : public TExtractProgress {
 public:
     void Starting(uint64_t ArchiveSize) override { Log.push_back("S " + std::to_string(ArchiveSize)); }
@@ -111,10 +111,6 @@ public:
     {
         Log.push_back("E " + Message);
         Errors.push_back(Message);
-    }
-    void Truncated(const std::string& Path, uint64_t Written, uint32_t Size) override
-    {
-        Log.push_back("T " + Path + " " + std::to_string(Written) + "/" + std::to_string(Size));
     }
     bool Has(const std::string& Line) const
     {

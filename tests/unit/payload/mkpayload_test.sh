@@ -21,7 +21,7 @@ expect_fail() {
     bad "$what: exit 0"
   elif ! grep -qF -- "$text" stderr; then
     bad "$what: message lacks \"$text\": $(cat stderr)"
-  elif [ -e out.smz ]; then
+  elif [ -e out.smz ] || compgen -G 'out.smz.*' >/dev/null; then
     bad "$what: left an archive behind"
   else
     ok
@@ -65,20 +65,41 @@ expect_fail "parent folder with /" "leave the install folder" "$mk" pack out.smz
 expect_fail "drive letter" "leave the install folder" "$mk" pack out.smz 'c:\x=one'
 expect_fail "leading separator" "leave the install folder" "$mk" pack out.smz '\x=one'
 expect_fail "name not in code page 932" "code page 932" "$mk" pack out.smz $'\xff\xfe=one'
+expect_fail "trailing dot" "ending in a dot" "$mk" pack out.smz 'UnInst.exe.=one'
+expect_fail "trailing space" "ending in a dot" "$mk" pack out.smz 'UnInst.exe =one'
+expect_fail "a character Windows refuses" "< > :" "$mk" pack out.smz 'a|b=one'
+expect_fail "a control character" "control character" "$mk" pack out.smz $'a\033[2Jb=one'
+expect_fail "one file twice" "the same file as" "$mk" pack out.smz 'UnInst.exe=one' 'uninst.EXE=text.txt'
 expect_fail "no files" "usage" "$mk" pack out.smz
 expect_fail "unknown command" "unknown command" "$mk" frobnicate
 
-# Archives the installer would not read to the end.
+# Archives the installer refuses: list and extract fail on each, with the walk's own words.
 "$mk" pack good.smz one text.txt >/dev/null
 head -c $(($(stat -c %s good.smz) - 10)) good.smz >cut.smz
-expect_fail "list: truncated" "truncated" "$mk" list cut.smz
-expect_fail "extract: truncated" "truncated" "$mk" extract cut.smz cutdest
 { cat good.smz; printf '\x01z\x00\x00\x00\x00'; cat good.smz; } >stops.smz
-expect_fail "list: stops early" "never extracted" "$mk" list stops.smz
+{ cat good.smz; printf '\x01z\x05\x00'; } >cuthead.smz
 printf '\x04..\\x\x01\x00\x00\x00\x01x' >unsafe.smz
-expect_fail "list: unsafe name" "installer stops there" "$mk" list unsafe.smz
-expect_fail "extract: unsafe name" "..\\x" "$mk" extract unsafe.smz unsafedest
-[ ! -e x ] && [ ! -e unsafedest/x ] && ok || bad "the unsafe entry was written"
+printf '\x0bUnInst.exe.\x01\x00\x00\x00\x01x' >dot.smz
+cut='途中で切れているため、展開を中止しました'
+name='ファイル名があるため、展開を中止しました'
+link='リンクがあるため、展開を中止しました'
+for a in cut cuthead stops unsafe dot; do
+  case $a in
+  cut) text="$cut text.txt" ;;
+  cuthead) text="$cut z" ;;
+  stops) text="余分なデータがあるため、展開を中止しました z" ;;
+  unsafe) text="$name ..\\x" ;;
+  dot) text="$name UnInst.exe." ;;
+  esac
+  expect_fail "list: $a" "$text" "$mk" list $a.smz
+  expect_fail "extract: $a" "$text" "$mk" extract $a.smz "dest-$a"
+done
+[ ! -e x ] && [ ! -e dest-unsafe/x ] && [ ! -e dest-cuthead/z ] && [ ! -e dest-stops/z ] && ok ||
+  bad "a refused entry was written"
+# A name's control bytes reach the terminal escaped.
+printf '\x0ba\x1b[2J\x07b.txt\x01\x00\x00\x00\x01x' >control.smz
+expect_fail "list: control bytes" 'a\x1B[2J\x07b.txt' "$mk" list control.smz
+grep -q $'\x1b' stdout stderr && bad "a control byte reached the terminal" || ok
 expect_fail "list: missing archive" "cannot be opened" "$mk" list nothing.smz
 expect_fail "extract: missing archive" "cannot be opened" "$mk" extract nothing.smz d
 : >empty.smz
@@ -86,6 +107,24 @@ expect_fail "list: empty archive" "no file" "$mk" list empty.smz
 expect_fail "extract: empty archive" "no file was written" "$mk" extract empty.smz d
 printf 'x' >blocker
 expect_fail "extract: destination is a file" "ディレクトリを作成できませんでした" "$mk" extract good.smz blocker
+
+# Links in the destination are never written through: one named like an entry, a linked folder.
+"$mk" pack sub.smz 'doc/text.txt=text.txt' >/dev/null
+printf 'precious' >outside
+mkdir -p away linkdest1 linkdest2
+ln -s ../outside linkdest1/one
+ln -s ../away linkdest2/doc
+expect_fail "extract: link named like an entry" "$link linkdest1/one" "$mk" extract good.smz linkdest1
+expect_fail "extract: linked folder" "$link linkdest2/doc" "$mk" extract sub.smz linkdest2
+[ "$(cat outside)" = precious ] && [ -z "$(ls away)" ] && ok || bad "a link was written through"
+
+# A failed pack keeps the archive it would have replaced.
+cp good.smz keep.smz
+if [ -r /sys/devices/system/cpu/online ] && [ "$(stat -c %s /sys/devices/system/cpu/online)" -gt "$(wc -c </sys/devices/system/cpu/online)" ]; then
+  "$mk" pack keep.smz one /sys/devices/system/cpu/online >/dev/null 2>stderr && bad "pack of a changing file succeeded"
+  grep -q "changed while it was packed" stderr && cmp -s good.smz keep.smz && ok || bad "failed pack: $(cat stderr)"
+  compgen -G 'keep.smz.*' >/dev/null && bad "failed pack left its partial archive" || ok
+fi
 
 echo "mkpayload: $passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -3,6 +3,10 @@
 // it refuses what the format cannot carry.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
+#include <set>
+
 #include "Pack.h"
 #include "PayloadTestUtil.h"
 
@@ -107,6 +111,25 @@ TEST(Pack, RoundTripsThroughTheWalk)
     }
 }
 
+// Bytes 1..255 in which no three in a row occur twice, followed by their own first 18 bytes: the
+// only match the tail has lies exactly 4096 bytes back, the farthest the ring reaches.
+Bytes RepeatAtTheWindowEdge()
+{
+    std::mt19937 rng(4096);
+    Bytes data;
+    std::set<uint32_t> seen;
+    const auto triple = [&](std::size_t End) { return (data[End - 3] << 16) | (data[End - 2] << 8) | data[End - 1]; };
+    while (data.size() < 4096) {
+        data.push_back(static_cast<uint8_t>(1 + rng() % 255));
+        if (data.size() >= 3 && !seen.insert(static_cast<uint32_t>(triple(data.size()))).second) data.pop_back();
+    }
+    data.insert(data.end(), data.begin(), data.begin() + 18);
+    for (std::size_t end = 4096 + 1; end <= 4096 + 2; ++end) {
+        EXPECT_EQ(seen.count(static_cast<uint32_t>(triple(end))), 0u) << "a seed whose junction repeats a triple";
+    }
+    return data;
+}
+
 TEST(Pack, SizesThatAreKnownToBeOptimal)
 {
     struct Case {
@@ -123,6 +146,8 @@ TEST(Pack, SizesThatAreKnownToBeOptimal)
         {"no repeat", B("abcdefghij"), 10 + 2},
         // A repeat of two bytes is too short to copy.
         {"a two-byte repeat", B("ababx"), 5 + 1},
+        // 4096 literals (512 flag bytes), then one copy of 18 from 4096 bytes back.
+        {"a repeat exactly 4096 bytes back", RepeatAtTheWindowEdge(), 4096 + 512 + 1 + 2},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -217,6 +242,11 @@ TEST(PackArchive, RefusesWhatTheFormatCannotCarry)
         {"a name leaving the folder", {"..\\ok", dir / "ok"}, "leave the install folder"},
         {"a drive letter", {"c:\\ok", dir / "ok"}, "leave the install folder"},
         {"a leading separator", {"\\ok", dir / "ok"}, "leave the install folder"},
+        {"a trailing dot", {"UnInst.exe.", dir / "ok"}, "ending in a dot or a space"},
+        {"a trailing space", {"doc \\UnInst.exe", dir / "ok"}, "ending in a dot or a space"},
+        {"a character Windows refuses", {"a?b", dir / "ok"}, "< > :"},
+        {"a control byte", {"a\x1B[0m", dir / "ok"}, "control character"},
+        {"the same file as another entry", {"FIRST", dir / "ok"}, "the same file as \"first\""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.What);
@@ -227,6 +257,39 @@ TEST(PackArchive, RefusesWhatTheFormatCannotCarry)
     }
     std::string error;
     EXPECT_TRUE(PackArchive(dir / "a.smz", {{std::string(255, 'n'), dir / "ok"}}, error)) << error;
+}
+
+TEST(PackArchive, AFailedPackKeepsTheOldArchive)
+{
+    // The archive is written beside itself and takes the old one's place only when complete.
+    TempDir dir;
+    WriteFile(dir / "ok", B("ok"));
+    WriteFile(dir / "a.smz", B("old archive"));
+    std::string error;
+    ASSERT_TRUE(PackArchive(dir / "a.smz", {{"ok", dir / "ok"}}, error)) << error;
+    const Bytes packed = ReadFile(dir / "a.smz");
+    EXPECT_EQ(packed.size(), 1 + 2 + 4 + 3u);
+#if !defined(_WIN32)
+    // A file whose size is not what reading it gives: the system's files claim a page and
+    // hold a line, like a file that changes while it is read.
+    const std::string changing = "/sys/devices/system/cpu/online";
+    if (std::filesystem::exists(changing) && std::filesystem::file_size(changing) > ReadFile(changing).size()) {
+        EXPECT_FALSE(PackArchive(dir / "a.smz", {{"ok", dir / "ok"}, {"cpus", changing}}, error));
+        EXPECT_NE(error.find("changed while it was packed"), std::string::npos) << error;
+        EXPECT_EQ(ReadFile(dir / "a.smz"), packed);
+    } else {
+        std::cout << "  (no file of the system to change while it is read)\n";
+    }
+#endif
+    // A folder in the archive's place cannot be replaced: the pack fails and leaves it.
+    std::filesystem::create_directories(dir.Path() / "folder.smz" / "inside");
+    EXPECT_FALSE(PackArchive(dir / "folder.smz", {{"ok", dir / "ok"}}, error));
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() / "folder.smz" / "inside"));
+    // Nothing is left beside the archives.
+    std::vector<std::string> left;
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) left.push_back(e.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a.smz", "folder.smz", "ok"}));
 }
 
 TEST(PackArchive, RefusesTheArchiveAsAnInput)

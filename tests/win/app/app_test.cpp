@@ -3,6 +3,7 @@
 // payload resource is a two-file archive: "a.txt" and "doc\b.txt").
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <deque>
 #include <fstream>
 #include <functional>
@@ -12,6 +13,7 @@
 #include "Compress.h"
 #include "Dlsetup.h"
 #include "FileCtrl.h"
+#include "HostLink.h"
 #include "Library.h"
 #include "MessageBoxRecorder.h"
 #include "Registry.h"
@@ -29,18 +31,46 @@ std::string ReadFile(const std::string& Path)
 const std::string Title = "doduza\x81\x40\x97\xCC\x8E\xFB\x8F\x91\x94\xAD\x8D\x73\x83\x5A\x83\x62\x83\x67\x83\x41\x83\x62\x83\x76";
 const std::string DefaultFolder = "c:\\Program Files\\Ruviva\\VodidavorAd";
 
+// The registry has two views of HKLM\Software on 64-bit Windows; the record belongs in the
+// 32-bit one. Every look names its view.
+constexpr REGSAM View32 = KEY_WOW64_32KEY;
+constexpr REGSAM View64 = KEY_WOW64_64KEY;
+
 void DeleteProductKey()
 {
-    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.");
+    for (const REGSAM view : {View32, View64}) {
+        TRegKey software;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software", 0, KEY_ALL_ACCESS | view, software.Put()) == ERROR_SUCCESS) {
+            RegDeleteTreeA(software.Get(), "Ruviva Co.,Ltd.");
+        }
+    }
 }
 
-bool ProductValue(std::string& Value)
+bool ProductValue(std::string& Value, REGSAM View = View32)
 {
     TRegistry reg;
     reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    reg.SetAccess(KEY_READ | View);
     if (!reg.OpenKey("\\Software\\Ruviva Co.,Ltd.\\rizud", false) || !reg.ValueExists("Path")) return false;
     Value = reg.ReadString("Path");
     return true;
+}
+
+bool ProductKeyIn64BitView()
+{
+    TRegKey key;
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, KEY_READ | View64, key.Put()) == ERROR_SUCCESS;
+}
+
+void WriteProductValue(DWORD Type, const std::string& Data)
+{
+    TRegKey key;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS | View32,
+                              nullptr, key.Put(), nullptr),
+              ERROR_SUCCESS);
+    if (Type != REG_NONE) {
+        RegSetValueExA(key.Get(), "Path", 0, Type, reinterpret_cast<const BYTE*>(Data.data()), static_cast<DWORD>(Data.size()));
+    }
 }
 
 // The start-up of the entry, without its message loop.
@@ -210,6 +240,7 @@ TEST_F(SetupWindow, TheTaskbarButtonCarriesTheTitle)
 
 TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
 {
+    const DWORD number = 1;
     const struct {
         bool keyExists;
         DWORD type;
@@ -221,21 +252,20 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
         {true, REG_SZ, std::string("\0", 1), DefaultFolder},
         {true, REG_SZ, std::string("x:\\gone\\away\0", 13), "x:\\gone\\away"},
         {true, REG_EXPAND_SZ, std::string("%ProgramFiles%\\ソ\0", 18), "%ProgramFiles%\\ソ"},
+        // A value of another type reads as none: the default, not an error that ends the program.
+        {true, REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number), DefaultFolder},
+        {true, REG_BINARY, std::string("c:\\bin\0", 7), DefaultFolder},
+        {true, REG_MULTI_SZ, std::string("c:\\one\0c:\\two\0\0", 17), DefaultFolder},
+        {true, REG_QWORD, std::string(8, '\1'), DefaultFolder},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.type);
         DeleteProductKey();
         if (c.keyExists) {
-            TRegKey key;
-            ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS,
-                                      nullptr, key.Put(), nullptr),
-                      ERROR_SUCCESS);
-            if (c.type != REG_NONE) {
-                RegSetValueExA(key.Get(), "Path", 0, c.type, reinterpret_cast<const BYTE*>(c.data.data()),
-                               static_cast<DWORD>(c.data.size()));
-            }
+            WriteProductValue(c.type, c.data);
         }
         SetupForm->Edit1->SetText("");
-        SetupForm->FormShow(SetupForm);
+        ASSERT_NO_THROW(SetupForm->FormShow(SetupForm));
         EXPECT_EQ(SetupForm->Edit1->Text(), c.shown) << c.data;
     }
     std::string value;
@@ -243,23 +273,27 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
     SetupForm->Edit1->SetText("");
     SetupForm->FormShow(SetupForm);
     EXPECT_FALSE(ProductValue(value)); // showing writes nothing
-}
-
-TEST_F(SetupWindow, RecordOfTheWrongTypeIsAnError)
-{
+    // A record in the 64-bit view alone is not this product's.
     {
         TRegKey key;
-        RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, key.Put(),
-                        nullptr);
-        const DWORD number = 1;
-        RegSetValueExA(key.Get(), "Path", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof(number));
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.\\rizud", 0, nullptr, 0, KEY_ALL_ACCESS | View64,
+                                  nullptr, key.Put(), nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key.Get(), "Path", 0, REG_SZ, reinterpret_cast<const BYTE*>("x:\\64"), 6);
     }
-    try {
-        SetupForm->Show();
-        FAIL() << "no error";
-    } catch (const Exception& e) {
-        EXPECT_EQ(e.Message(), "'Path' のデータ型が不正です");
-    }
+    SetupForm->Edit1->SetText("");
+    SetupForm->FormShow(SetupForm);
+    EXPECT_EQ(SetupForm->Edit1->Text(), DefaultFolder);
+}
+
+TEST_F(SetupWindow, RecordOfAnotherTypeStillShowsTheWindow)
+{
+    const DWORD number = 1;
+    WriteProductValue(REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number));
+    ASSERT_NO_THROW(SetupForm->Show());
+    EXPECT_TRUE(SetupForm->Visible());
+    EXPECT_EQ(SetupForm->Edit1->Text(), DefaultFolder);
+    EXPECT_TRUE(Boxes.empty());
 }
 
 TEST_F(SetupWindow, CancelClosesWithoutWritingAnything)
@@ -308,8 +342,9 @@ TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
     EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
     EXPECT_EQ(ReadFile(folder + "\\doc\\b.txt"), "xxxxxxxxxxxy");
     std::string value;
-    ASSERT_TRUE(ProductValue(value));
+    ASSERT_TRUE(ProductValue(value, View32));
     EXPECT_EQ(value, folder);
+    EXPECT_FALSE(ProductKeyIn64BitView());
     EXPECT_EQ(ReadFile(work).size(), 46u); // the whole resource, kept
     EXPECT_EQ(CompressForm->Label1->Caption(), folder + "\\doc\\b.txt");
     EXPECT_EQ(CompressForm->AllBar->Position(), 46);
@@ -328,18 +363,43 @@ TEST_F(SetupWindow, FolderTextIsUsedAsTyped)
     EXPECT_TRUE(FileExists(Base + "\\trailing\\a.txt"));
 }
 
-TEST_F(SetupWindow, EmptyFolderTextIsAnErrorAndTheWindowStays)
+TEST_F(SetupWindow, FolderTextThatIsNotAFullPathIsAnErrorAndTheWindowStays)
 {
-    SetupForm->Edit1->SetText("");
-    Click(SetupForm->SetupButton);
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Text, "ディレクトリを作成することができません.");
-    EXPECT_EQ(Boxes[0].Caption, Title);
-    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-    EXPECT_EQ(Closes, 0);
-    std::string value;
-    EXPECT_FALSE(ProductValue(value));
-    // The user tries again with a folder.
+    // What a user can type that names no one place: the empty text, names under the current
+    // folder (one that exists there included), the current drive's root or current folder.
+    // Each shows the toolkit's error, creates and records nothing, and leaves the window open.
+    const std::string here = Base + "\\current";
+    ASSERT_TRUE(ForceDirectories(here + "\\Existing"));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(here.c_str()));
+    const char* const texts[] = {"", "Doduza", "Doduza\\sub", "Doduza\\", "ab", ".\\Doduza", "..\\Doduza",
+                                 "\\DoduzaAtTheRoot", "c:DoduzaOnTheDrive", "Existing"};
+    for (const char* text : texts) {
+        SCOPED_TRACE(text);
+        Boxes.Clear();
+        SetupForm->Edit1->SetText(text);
+        Click(SetupForm->SetupButton);
+        ASSERT_EQ(Boxes.size(), 1u);
+        EXPECT_EQ(Boxes[0].Text, "ディレクトリを作成することができません.");
+        EXPECT_EQ(Boxes[0].Caption, Title);
+        EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+        EXPECT_EQ(Closes, 0);
+        std::string value;
+        EXPECT_FALSE(ProductValue(value));
+    }
+    SetCurrentDirectoryA(previous);
+    WIN32_FIND_DATAA found;
+    std::vector<std::string> made;
+    const TFindHandle find(FindFirstFileA((here + "\\*").c_str(), &found));
+    ASSERT_TRUE(find);
+    do made.push_back(found.cFileName);
+    while (FindNextFileA(find.Get(), &found));
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ(made, (std::vector<std::string>{".", "..", "Existing"}));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaAtTheRoot"));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaOnTheDrive"));
+    // The user tries again with a full path.
     Boxes.Clear();
     SetupForm->Edit1->SetText(Base + "\\again");
     Click(SetupForm->SetupButton);
@@ -364,7 +424,7 @@ TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
 {
     // A volatile parent refuses a lasting child key.
     TRegKey parent;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS,
+    ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, "Software\\Ruviva Co.,Ltd.", 0, nullptr, REG_OPTION_VOLATILE, KEY_ALL_ACCESS | View32,
                               nullptr, parent.Put(), nullptr),
               ERROR_SUCCESS);
     parent.Reset();
@@ -376,21 +436,67 @@ TEST_F(SetupWindow, RegistryKeyThatCannotBeCreated)
     EXPECT_FALSE(FileExists(Base + "\\regfail\\a.txt"));
 }
 
-TEST_F(SetupWindow, WorkFileThatCannotBeWrittenLeavesTheWindowOpen)
+// A folder where the work file should go stands for a place that cannot take it (a CD, a
+// read-only share); the temporary folder takes it instead, or, when it cannot either, the
+// toolkit's message names the file there and the window stays open.
+TEST_F(SetupWindow, WorkFileGoesToTheTemporaryFolderWhenTheExecutablesCannotTakeIt)
 {
-    const std::string work = SetupForm->ExeFolder() + "work.tmp";
-    DeleteFileA(work.c_str());
-    ASSERT_TRUE(CreateDirectoryA(work.c_str(), nullptr)); // a folder where the file should go
-    SetupForm->Edit1->SetText(Base + "\\nowork");
+    for (const bool tempBlocked : {false, true}) {
+        SCOPED_TRACE(tempBlocked ? "temporary folder blocked too" : "executable's folder blocked");
+        Boxes.Clear();
+        Closes = 0;
+        const std::string beside = SetupForm->ExeFolder() + "work.tmp";
+        char temp[MAX_PATH];
+        GetTempPathA(MAX_PATH, temp);
+        const std::string instead = std::string(temp) + "work.tmp";
+        DeleteFileA(beside.c_str());
+        DeleteFileA(instead.c_str());
+        ASSERT_TRUE(CreateDirectoryA(beside.c_str(), nullptr));
+        if (tempBlocked) {
+            ASSERT_TRUE(CreateDirectoryA(instead.c_str(), nullptr));
+        }
+        const std::string folder = Base + (tempBlocked ? "\\nowhere" : "\\readonly");
+        SetupForm->Edit1->SetText(folder);
+        // After the first install the window is closed; the button still runs the sequence,
+        // which stops at the work file before it needs the helpers the close deleted.
+        Click(SetupForm->SetupButton);
+        RemoveDirectoryA(beside.c_str());
+        if (tempBlocked) {
+            RemoveDirectoryA(instead.c_str());
+            ASSERT_EQ(Boxes.size(), 1u);
+            EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
+            EXPECT_NE(Boxes[0].Text.find(instead), std::string::npos) << Boxes[0].Text;
+            EXPECT_EQ(Closes, 0);
+            EXPECT_FALSE(FileExists(folder + "\\a.txt"));
+        } else {
+            EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{"セットアップが正常に終了しました"});
+            EXPECT_EQ(ReadFile(instead).size(), 46u);
+            EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
+            EXPECT_EQ(Closes, 1);
+        }
+        std::string value;
+        ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
+        EXPECT_EQ(value, folder);
+    }
+}
+
+TEST_F(SetupWindow, ALinkedFolderInTheInstallFolderIsNotWrittenThrough)
+{
+    // "doc" of the archive's "doc\b.txt" planted as a link to a folder elsewhere: the decoder
+    // says so and the install fails; nothing reaches the folder it leads to.
+    const std::string folder = Base + "\\linked";
+    const std::string elsewhere = Base + "\\elsewhere";
+    ASSERT_TRUE(ForceDirectories(folder));
+    ASSERT_TRUE(ForceDirectories(elsewhere));
+    ASSERT_TRUE(payload_test::PlantLink(elsewhere, folder + "\\doc"));
+    ASSERT_TRUE(payload_test::PlatformReportsLink(folder + "\\doc"));
+    SetupForm->Edit1->SetText(folder);
     Click(SetupForm->SetupButton);
-    RemoveDirectoryA(work.c_str());
-    ASSERT_EQ(Boxes.size(), 1u);
-    EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_OK | MB_ICONSTOP));
-    EXPECT_NE(Boxes[0].Text.find("work.tmp"), std::string::npos);
-    EXPECT_EQ(Closes, 0);
-    std::string value;
-    ASSERT_TRUE(ProductValue(value)); // the record of step 2 stays
-    EXPECT_EQ(value, Base + "\\nowork");
+    EXPECT_EQ(Boxes.Texts(), (std::vector<std::string>{std::string(SLinkInFolder) + "\n" + folder + "\\doc",
+                                                 "セットアップが正常に終了できませんでした"}));
+    EXPECT_FALSE(FileExists(elsewhere + "\\b.txt"));
+    EXPECT_EQ(ReadFile(folder + "\\a.txt"), "hello, doduza\r\n");
+    EXPECT_EQ(Closes, 1);
 }
 
 TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)

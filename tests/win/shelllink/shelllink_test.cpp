@@ -97,30 +97,6 @@ protected:
     std::string Root;
 };
 
-TEST(ShortcutWorkingFolder, RuleTable)
-{
-    const struct {
-        std::string Target, Expected;
-    } cases[] = {
-        {"c:\\a\\b\\x.exe", "c:\\a\\b"},
-        {"c:\\x.exe", "c:\\"},                 // a drive root keeps its backslash
-        {"c:x.exe", "c:"},
-        {"x.exe", ""},
-        {"", ""},
-        {"c:\\a\\\\x.exe", "c:\\a\\\\"},       // folder typed with a trailing backslash
-        {"\\\\srv\\share\\x.exe", "\\\\srv\\share"},
-        {"\\x.exe", "\\"},
-        {"c:\\a\\" + So + "\\x.exe", "c:\\a\\" + So},     // 5C before the last "\" is a trail byte
-        {"c:\\" + Hyou + "\\x.exe", "c:\\" + Hyou},
-        {"c:\\a\\" + So + "\\\\x.exe", "c:\\a\\" + So + "\\\\"},
-        {"c:\\" + So, "c:\\"},                 // a trailing trail byte is no separator
-        {"c:\\a\\" + So + Hyou, "c:\\a"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(ShortcutWorkingFolder(c.Target), c.Expected) << c.Target;
-    }
-}
-
 TEST_F(ShellLinkTest, FieldsReadBackThroughTheShell)
 {
     const std::string jp = Root + "\\" + So + "\\" + Hyou; // both names end in a 0x5C trail byte

@@ -663,6 +663,47 @@ TEST_F(Toolkit, ChooserAcceptRules)
     }
     TSelectDirDlg noCreate(nullptr, 0);
     EXPECT_FALSE(noCreate.CanAccept(base + "\\other"));
+
+    // Texts that are not full paths would be made under the current folder: refused before the
+    // question, with the install step's error, and nothing is made, an existing one named so
+    // included.
+    ASSERT_TRUE(ForceDirectories(base + "\\Existing"));
+    char previous[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryA(base.c_str()));
+    for (const char* text : {"Doduza", "Doduza\\sub", ".\\Doduza", "\\DoduzaAtTheRoot", "c:DoduzaOnTheDrive", "Existing"}) {
+        Boxes.Clear();
+        Boxes.Answer(IDYES);
+        EXPECT_THROW(dialog.CanAccept(text), EInOutError) << text;
+        EXPECT_TRUE(Boxes.empty()) << text;
+    }
+    SetCurrentDirectoryA(previous);
+    EXPECT_FALSE(DirectoryExists(base + "\\Doduza"));
+    EXPECT_FALSE(DirectoryExists(base + "\\DoduzaOnTheDrive"));
+    EXPECT_FALSE(DirectoryExists("c:\\DoduzaAtTheRoot"));
+}
+
+TEST_F(Toolkit, ChooserKeepsTheSeparatorOfADriveRoot)
+{
+    // "c:" without its "\" is the current folder of drive C, not its root.
+    for (const std::string typed : {"c:\\", "C:\\", "c:\\\\"}) {
+        std::string folder = "c:\\windows";
+        TScriptedTimer timer({[&] {
+                                  TSelectDirDlg* dialog = OpenChooser();
+                                  ASSERT_NE(dialog, nullptr);
+                                  dialog->FolderEdit()->SetText(typed);
+                                  dialog->OkButton()->Click();
+                              },
+                              [&] {
+                                  // Still open: the answer was refused.
+                                  if (TSelectDirDlg* dialog = OpenChooser()) dialog->CancelButton()->Click();
+                              }});
+        ASSERT_TRUE(SelectDirectory(folder, sdAllowCreate | sdPerformCreate | sdPrompt)) << typed;
+        EXPECT_EQ(folder, typed.substr(0, 3)) << typed;
+    }
+    TSelectDirDlg dialog(nullptr, 0);
+    dialog.SetDirectory("c:\\"); // opened at a root, it shows the root
+    EXPECT_EQ(dialog.Directory(), "c:\\");
 }
 
 TEST_F(Toolkit, ChooserTypedFolderNoThenYes)
@@ -798,6 +839,21 @@ TEST_F(Registry, ReadingStoredData)
     } catch (const ERegistryException& e) {
         EXPECT_EQ(e.Message(), "'Path' \x82\xCC\x83\x66\x81\x5B\x83\x5E\x8C\x5E\x82\xAA\x95\x73\x90\xB3\x82\xC5\x82\xB7");
     }
+}
+
+TEST_F(Registry, DataTypes)
+{
+    TRegistry reg;
+    reg.SetRootKey(HKEY_LOCAL_MACHINE);
+    ASSERT_TRUE(reg.OpenKey(Key, true));
+    const std::pair<DWORD, TRegDataType> cases[] = {
+        {REG_SZ, TRegDataType::rdString},    {REG_EXPAND_SZ, TRegDataType::rdExpandString}, {REG_DWORD, TRegDataType::rdInteger},
+        {REG_BINARY, TRegDataType::rdBinary}, {REG_MULTI_SZ, TRegDataType::rdUnknown},      {REG_NONE, TRegDataType::rdUnknown}};
+    for (const auto& [type, expected] : cases) {
+        ASSERT_EQ(RegSetValueExA(reg.CurrentKey(), "v", 0, type, reinterpret_cast<const BYTE*>("abcd"), 4), ERROR_SUCCESS);
+        EXPECT_EQ(reg.GetDataType("v"), expected) << type;
+    }
+    EXPECT_EQ(reg.GetDataType("missing"), TRegDataType::rdUnknown);
 }
 
 TEST_F(Registry, PathsFromTheRootOrTheOpenKey)

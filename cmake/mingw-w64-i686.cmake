@@ -15,5 +15,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
-# Test executables run under Wine, with a prefix inside this build tree.
-set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine;--prefix;${CMAKE_BINARY_DIR}/wineprefix")
+# Test executables run under Wine, with a prefix inside this build tree, on a display without a
+# window manager (the e2e tests' virtual display, which share the prefix, has none either).
+set(CMAKE_CROSSCOMPILING_EMULATOR "${CMAKE_CURRENT_LIST_DIR}/../scripts/wine;--prefix;${CMAKE_BINARY_DIR}/wineprefix;--no-wm")

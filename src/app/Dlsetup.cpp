@@ -10,6 +10,7 @@
 #include "Registry.h"
 #include "ResourceStream.h"
 #include "SelectDir.h"
+#include "Senddata.h"
 #include "SysUtils.h"
 
 TSetupForm* SetupForm = nullptr;
@@ -89,6 +90,13 @@ std::string InstallFolderFromChoice(const std::string& Chosen)
         return Chosen + "\\" + SDefaultSubfolder;
     }
     return Chosen;
+}
+
+void CreateSetupForms()
+{
+    Application->CreateForm(SetupForm);
+    Application->CreateForm(SendDataForm);
+    Application->CreateForm(CompressForm);
 }
 
 TSetupForm::TSetupForm(TComponent* AOwner) : TForm(AOwner)

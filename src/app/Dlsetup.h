@@ -63,5 +63,10 @@ private:
 };
 
 extern TSetupForm* SetupForm;
+
+// The start-up's windows, in this order: the setup window (the first form, so the main window),
+// the registration window and the progress window, the last two hidden. Each is stored in its
+// variable (SetupForm, SendDataForm, CompressForm) and owned by the application.
+void CreateSetupForms();
 // The program-wide shell-link helper, held by the setup window from FormCreate to FormClose.
 extern TShellLink* ShellLink;

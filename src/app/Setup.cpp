@@ -2,7 +2,6 @@
 #include "Win.h"
 
 #include "Application.h"
-#include "Compress.h"
 #include "Dlsetup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -10,9 +9,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     try {
         Application->Initialize();
         Application->SetTitle(SApplicationTitle);
-        Application->CreateForm(SetupForm); // the first form: the main window
-        // The registration window is created here, hidden, once it exists.
-        Application->CreateForm(CompressForm);
+        CreateSetupForms();
         Application->Run();
     } catch (const std::exception& e) {
         Application->ShowException(e);

@@ -35,7 +35,7 @@ int ScaledPosition(int64_t Position, int64_t Max) noexcept
 
 TStatusBar::TStatusBar(TComponent* AOwner, TWinControl* AParent) : TWinControl(AOwner, AParent)
 {
-    CreateHandle(STATUSCLASSNAMEA, WS_CHILD | WS_VISIBLE, 0, ParentHandle(), false);
+    CreateHandle(STATUSCLASSNAMEA, WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN, 0, ParentHandle(), false);
     SendMessageA(Handle(), SB_SIMPLE, TRUE, 0);
 }
 

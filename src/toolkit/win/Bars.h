@@ -13,7 +13,8 @@ constexpr int ProgressBarLimit = 0xFFFF;
 int ScaledRange(int64_t Max) noexcept;
 int ScaledPosition(int64_t Position, int64_t Max) noexcept;
 
-// A status line at the bottom of its parent without panels, showing one simple text.
+// A status line without panels, showing one simple text. It stays where its bounds put it, at the
+// height they give (it does not size or place itself by its font).
 class TStatusBar : public TWinControl {
 public:
     TStatusBar(TComponent* AOwner, TWinControl* AParent);

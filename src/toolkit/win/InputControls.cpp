@@ -85,6 +85,43 @@ void TComboBox::SetBounds(int ALeft, int ATop, int AWidth, int AHeight)
     if (Handle() != nullptr) {
         MoveWindow(Handle(), ALeft, ATop, AWidth, AHeight + 160, TRUE);
     }
+    FitHeight();
+}
+
+void TComboBox::SetFont(const TFont& Value)
+{
+    TWinControl::SetFont(Value);
+    FitHeight();
+}
+
+void TComboBox::ParentFontChanged()
+{
+    TWinControl::ParentFontChanged();
+    FitHeight();
+}
+
+void TComboBox::FitHeight()
+{
+    if (Handle() == nullptr || FHeight <= 0) {
+        return;
+    }
+    // The closed box is the selection field and a frame; only the field can be sized. Some
+    // systems report the field higher than it was set, so the frame is measured from a height
+    // set here rather than from the one reported.
+    const auto closedHeight = [this] {
+        RECT r;
+        GetWindowRect(Handle(), &r);
+        return static_cast<int>(r.bottom - r.top);
+    };
+    const LRESULT field = SendMessageA(Handle(), CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
+    if (field == CB_ERR || closedHeight() == FHeight) {
+        return;
+    }
+    SendMessageA(Handle(), CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), field);
+    const int frame = closedHeight() - static_cast<int>(field);
+    if (FHeight > frame) {
+        SendMessageA(Handle(), CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), FHeight - frame);
+    }
 }
 
 void TComboBox::AddItem(const std::string& Item)

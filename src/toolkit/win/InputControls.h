@@ -30,7 +30,8 @@ private:
     TImeMode FImeMode = TImeMode::imeDontCare;
 };
 
-// A drop-down combo box whose edit part accepts typing.
+// A drop-down combo box whose edit part accepts typing. Closed, it is as high as its bounds say,
+// whatever its font: the selection field is sized to fit.
 class TComboBox : public TWinControl {
 public:
     TComboBox(TComponent* AOwner, TWinControl* AParent);
@@ -44,8 +45,16 @@ public:
     std::string Text() const { return Caption(); }
     void SetText(const std::string& Value) { SetCaption(Value); }
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+    void SetFont(const TFont& Value) override;
     void CommandNotify(WORD Code) override;
     TNotifyEvent OnChange;
+
+protected:
+    void ParentFontChanged() override;
+
+private:
+    // A new font sizes the selection field anew; the closed box is brought back to Height.
+    void FitHeight();
 };
 
 class TListBox : public TWinControl {

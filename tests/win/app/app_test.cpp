@@ -18,6 +18,7 @@
 #include "MessageBoxRecorder.h"
 #include "Registry.h"
 #include "SelectDir.h"
+#include "Senddata.h"
 #include "SysUtils.h"
 
 namespace {
@@ -79,8 +80,7 @@ protected:
     void SetUp() override
     {
         Application->SetTitle(SApplicationTitle);
-        Application->CreateForm(SetupForm);
-        Application->CreateForm(CompressForm);
+        CreateSetupForms();
         const auto formClose = SetupForm->OnClose;
         SetupForm->OnClose = [this, formClose](TObject* Sender, TCloseAction& Action) {
             ++Closes;
@@ -97,6 +97,8 @@ protected:
     {
         delete CompressForm;
         CompressForm = nullptr;
+        delete SendDataForm;
+        SendDataForm = nullptr;
         delete SetupForm;
         SetupForm = nullptr;
         MSG msg;
@@ -154,6 +156,25 @@ TEST(InstallFolder, ChooserAnswerOfTheBareParentGetsTheProductFolder)
     for (const auto& c : cases) {
         EXPECT_EQ(InstallFolderFromChoice(c.chosen), c.folder) << c.chosen;
     }
+}
+
+TEST_F(SetupWindow, StartUpCreatesTheThreeWindowsInOrder)
+{
+    ASSERT_EQ(Application->ComponentCount(), 3);
+    EXPECT_EQ(Application->Components(0), SetupForm);
+    EXPECT_EQ(Application->Components(1), SendDataForm);
+    EXPECT_EQ(Application->Components(2), CompressForm);
+    EXPECT_EQ(Application->MainForm(), SetupForm);
+    ASSERT_NE(SendDataForm, nullptr);
+    EXPECT_NE(SendDataForm->MailLines, nullptr); // its creation handler ran
+    for (TForm* hidden : std::initializer_list<TForm*>{SendDataForm, CompressForm}) {
+        EXPECT_FALSE(IsWindowVisible(hidden->Handle()));
+    }
+    // Showing the setup window shows neither of the others.
+    SetupForm->OnShow = nullptr;
+    SetupForm->Show();
+    EXPECT_FALSE(IsWindowVisible(SendDataForm->Handle()));
+    EXPECT_FALSE(IsWindowVisible(CompressForm->Handle()));
 }
 
 TEST_F(SetupWindow, CreationSubstitutesTheTitleAndEmptiesTheFolderBox)
@@ -348,6 +369,7 @@ TEST_F(SetupWindow, InstallIntoANewDbcsFolder)
     EXPECT_EQ(ReadFile(work).size(), 46u); // the whole resource, kept
     EXPECT_EQ(CompressForm->Label1->Caption(), folder + "\\doc\\b.txt");
     EXPECT_EQ(CompressForm->AllBar->Position(), 46);
+    EXPECT_FALSE(IsWindowVisible(SendDataForm->Handle())); // no step shows the registration window
 }
 
 TEST_F(SetupWindow, FolderTextIsUsedAsTyped)

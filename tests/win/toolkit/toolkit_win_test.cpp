@@ -517,6 +517,47 @@ TEST_F(Toolkit, PanelBevelsRaisedInnerLoweredOuterOrNone)
     EXPECT_EQ(borderless.Ink(), 0);
 }
 
+TEST_F(Toolkit, StatusBarAndClosedComboBoxTakeTheHeightsTheyAreGiven)
+{
+    TForm form(nullptr);
+    form.SetClientSize(368, 429);
+    const auto outer = [&](TWinControl* Control) {
+        RECT r;
+        GetWindowRect(Control->Handle(), &r);
+        MapWindowPoints(nullptr, form.Handle(), reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    auto* status = new TStatusBar(&form, &form);
+    status->SetBounds(0, 410, 368, 19);
+    status->SetSimpleText("データ送信中です");
+    EXPECT_EQ(outer(status).top, 410);
+    EXPECT_EQ(outer(status).bottom, 429);
+    EXPECT_EQ(outer(status).right, 368);
+
+    const struct {
+        int fontHeight, height;
+        bool fontFirst; // the font set before the bounds or after them
+    } cases[] = {{15, 23, true}, {15, 23, false}, {12, 20, false}, {20, 30, true}, {9, 40, false}};
+    for (const auto& c : cases) {
+        auto* combo = new TComboBox(&form, &form);
+        TFont font;
+        font.Height = c.fontHeight;
+        if (c.fontFirst) combo->SetFont(font);
+        combo->SetBounds(78, 306, 280, c.height);
+        if (!c.fontFirst) combo->SetFont(font);
+        combo->AddItem("６０代以上");
+        const RECT r = outer(combo);
+        EXPECT_EQ(r.bottom - r.top, c.height) << c.fontHeight << " " << c.height;
+        EXPECT_EQ(r.right - r.left, 280);
+        // The list still drops down below the box.
+        SendMessageA(combo->Handle(), CB_SHOWDROPDOWN, TRUE, 0);
+        RECT list{};
+        SendMessageA(combo->Handle(), CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&list));
+        EXPECT_GT(list.bottom - list.top, c.height);
+        SendMessageA(combo->Handle(), CB_SHOWDROPDOWN, FALSE, 0);
+    }
+}
+
 TEST_F(Toolkit, EachControlKeepsItsOwnFont)
 {
     TForm form(nullptr);

@@ -5,6 +5,7 @@
 
 #include "Application.h"
 #include "Dlsetup.h"
+#include "Library.h"
 #include "Senddata.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

@@ -1,5 +1,6 @@
 #include "Registration.h"
 
+#include "Library.h"
 #include "RegistrationConfig.h"
 #include "SysUtils.h"
 
@@ -38,7 +39,7 @@ std::vector<std::string> RegistrationBody(const TRegistrationEntry& Entry)
         "",
         "お申込日 = " + Entry.Date,
         "作品番号 = ZO000002",
-        "お申込作品名 = デスクトップdoduza",
+        std::string("お申込作品名 = ") + SProductName,
         "施設名 = " + Entry.Facility,
         "利用者氏名 = " + Entry.Administrator,
         "利用者氏名(よみ) = ",

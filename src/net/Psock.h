@@ -11,6 +11,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -113,7 +114,7 @@ public:
     explicit TPowersock(TComponent* AOwner);
     ~TPowersock() override;
 
-    // ---- virtual operations (the listening side adds Accept before Connect)
+    // ---- virtual operations, in their slot order (the listening side's Accept goes first)
     // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
     // fired from the notification during the wait).
     virtual void Connect();
@@ -172,6 +173,7 @@ public:
     void Close(TSocketHandle& Socket);
     void TimerOn();
     void TimerOff();
+    // The time-out: sets TimedOut and, through Abort, Canceled.
     void TimerFired(TObject* Sender);
     // Turns the pending socket error (unless it is Ignore, or up to 10,000) into OnError and
     // ESockError with its text. Msg is emptied when nothing is raised.
@@ -261,6 +263,10 @@ protected:
     void SelectEvents();
     // When Canceled is set: clears it, fires OnAfterAbort and raises EAbortError(Text).
     void AbortEnding(const char* Text);
+    // Removes the queued notifications of Socket (only its read notifications when ReadsOnly).
+    void DropNotices(SOCKET Socket, bool ReadsOnly);
+    // Before a reader's first look at the socket: drops the read notices already queued.
+    void DropStaleReadNotices();
     // One receive of the capture operations into IOBuffer: the bytes taken, 0 when nothing had
     // come (after a wait), -1 when the peer has closed or the socket is not connected.
     int32_t CaptureReceive();
@@ -297,13 +303,23 @@ protected:
 
 private:
     class TPsockWindow;
-    using TLookupBuffer = std::array<char, 1024>;
+    // What the system may use until a lookup completes: the name and the buffer for its entry.
+    struct TLookupBuffer {
+        std::array<char, 1024> Entry;
+        std::string Name;
+    };
     // Fills the address from the host entry of the finished lookup; false when the entry holds
     // no IPv4 address inside the buffer.
     bool TakeLookupAddress();
     void LookupFinished(HANDLE Task) noexcept;
 
+    // The timer's OnTimer: fires the time-out once the deadline has passed.
+    void TimerTick();
+
     std::unique_ptr<TPsockWindow> FMessageWindow;
+    bool FTimerOn = false;
+    int32_t FTimerTimeOut = 0;
+    std::chrono::steady_clock::time_point FDeadline;
     // The host entry of the running lookup is written here by the system. A lookup given up
     // (time-out, cancel) may still write into its buffer later, so that buffer is kept until its
     // completion arrives; lookups still open when the component goes leave theirs behind.

@@ -3,6 +3,7 @@
 #include "Psock.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -50,7 +51,7 @@ TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner)
     FHostEntryBuffer = std::make_unique<TLookupBuffer>();
     FTimeOutTimer = new TThreadTimer(this);
     FTimeOutTimer->SetEnabled(false);
-    FTimeOutTimer->SetOnTimer([this](TObject* Sender) { TimerFired(Sender); });
+    FTimeOutTimer->SetOnTimer([this](TObject*) { TimerTick(); });
     InitWinsock();
 }
 
@@ -124,7 +125,6 @@ void TPowersock::TakeSocket(SOCKET Socket)
 {
     TSocketHandle taken(Socket);
     if (!taken) {
-        FSocketHandle.Reset();
         ErrorManager(WouldBlock);
         throw ESockError("No socket");
     }
@@ -239,8 +239,9 @@ void TPowersock::ResolveRemoteHost()
     {
         TTimerScope timer(*this);
         FAsyncDone = false;
-        FLookupTask = WSAAsyncGetHostByName(MessageWindow(), CM_LOOKUPMESSAGE, IOBuffer.data(),
-                                            FHostEntryBuffer->data(), static_cast<int>(FHostEntryBuffer->size()));
+        FHostEntryBuffer->Name = IOBuffer.data();
+        FLookupTask = WSAAsyncGetHostByName(MessageWindow(), CM_LOOKUPMESSAGE, FHostEntryBuffer->Name.c_str(),
+                                            FHostEntryBuffer->Entry.data(), static_cast<int>(FHostEntryBuffer->Entry.size()));
         if (FLookupTask == nullptr) {
             // No lookup runs, so no completion would end the wait.
             FAsyncOk = false;
@@ -274,22 +275,27 @@ void TPowersock::ResolveRemoteHost()
 bool TPowersock::TakeLookupAddress()
 {
     // The entry's pointers point into the buffer; nothing outside it is read.
-    const char* const begin = FHostEntryBuffer->data();
-    const char* const end = begin + FHostEntryBuffer->size();
-    const auto inside = [begin, end](const char* p, std::size_t n) {
-        return p >= begin && p <= end && static_cast<std::size_t>(end - p) >= n;
+    const char* const buffer = FHostEntryBuffer->Entry.data();
+    const std::size_t size = FHostEntryBuffer->Entry.size();
+    // The offset of P in the buffer when N bytes from there lie inside it.
+    const auto offset = [buffer, size](const void* p, std::size_t n, std::size_t& at) {
+        const auto a = reinterpret_cast<uintptr_t>(p), b = reinterpret_cast<uintptr_t>(buffer);
+        if (a < b || a - b > size || size - (a - b) < n) return false;
+        at = a - b;
+        return true;
     };
     hostent entry;
-    std::memcpy(&entry, begin, sizeof entry);
-    if (entry.h_addrtype != AF_INET || entry.h_length != 4 || !inside(reinterpret_cast<const char*>(entry.h_addr_list), sizeof(char*))) {
+    std::memcpy(&entry, buffer, sizeof entry);
+    std::size_t list = 0, first = 0;
+    if (entry.h_addrtype != AF_INET || entry.h_length != 4 || !offset(entry.h_addr_list, sizeof(char*), list)) {
         return false;
     }
-    const char* first = nullptr;
-    std::memcpy(&first, entry.h_addr_list, sizeof first);
-    if (first == nullptr || !inside(first, 4)) {
+    const char* address = nullptr;
+    std::memcpy(&address, buffer + list, sizeof address);
+    if (address == nullptr || !offset(address, 4, first)) {
         return false;
     }
-    std::memcpy(&FRemoteAddress.sin_addr.s_addr, first, 4);
+    std::memcpy(&FRemoteAddress.sin_addr.s_addr, buffer + first, 4);
     return true;
 }
 
@@ -390,16 +396,7 @@ void TPowersock::RequestCloseSocket()
         const bool closed = closesocket(closing) == 0;
         // Notifications already queued for it would be taken for the next socket's, which
         // may get the same number.
-        if (const HWND window = MessageWindow()) {
-            MSG stale;
-            std::vector<MSG> others;
-            while (PeekMessageA(&stale, window, CM_SOCKETMESSAGE, CM_SOCKETMESSAGE, PM_REMOVE)) {
-                if (stale.wParam != static_cast<WPARAM>(closing)) others.push_back(stale);
-            }
-            for (const MSG& other : others) {
-                PostMessageA(window, other.message, other.wParam, other.lParam);
-            }
-        }
+        DropNotices(closing, false);
         // The fresh socket is made whatever the report raises, so that the component can
         // always connect again.
         try {
@@ -418,6 +415,24 @@ void TPowersock::RequestCloseSocket()
     }
     if (failure) {
         std::rethrow_exception(failure);
+    }
+}
+
+void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)
+{
+    const HWND window = MessageWindow();
+    if (window == nullptr) {
+        return;
+    }
+    MSG notice;
+    std::vector<MSG> others;
+    while (PeekMessageA(&notice, window, CM_SOCKETMESSAGE, CM_SOCKETMESSAGE, PM_REMOVE)) {
+        if (notice.wParam != static_cast<WPARAM>(Socket) || (ReadsOnly && LOWORD(notice.lParam) != FD_READ)) {
+            others.push_back(notice);
+        }
+    }
+    for (const MSG& other : others) {
+        PostMessageA(window, other.message, other.wParam, other.lParam);
     }
 }
 
@@ -442,6 +457,10 @@ void TPowersock::Abort()
     Cancel();
 }
 
+// The count runs from the first TimerOn after a TimerOff against a deadline. The system timer
+// only wakes the thread: it is set when a count starts and none runs, and is left running
+// across TimerOff and the next TimerOn, since every operation turns the time-out on and off
+// and each set and kill costs a round to the window system. A tick checks the deadline.
 void TPowersock::TimerOn()
 {
     StatusMessage(8, "Timer On");
@@ -449,14 +468,43 @@ void TPowersock::TimerOn()
     if (FTimeOut < 0) {
         throw ERangeError("Time-out out of range: " + IntToStr(FTimeOut));
     }
-    FTimeOutTimer->SetInterval(static_cast<uint32_t>(FTimeOut));
-    FTimeOutTimer->SetEnabled(true);
+    if (FTimerOn && FTimerTimeOut == FTimeOut) {
+        return;
+    }
+    FTimerOn = true;
+    FTimerTimeOut = FTimeOut;
+    if (FTimeOut == 0) {
+        return;
+    }
+    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut);
+    // A system timer still running from an earlier count ticks before this deadline unless its
+    // period is longer.
+    const auto interval = static_cast<uint32_t>(FTimeOut);
+    if (!FTimeOutTimer->Enabled() || FTimeOutTimer->Interval() > interval) {
+        FTimeOutTimer->SetInterval(interval);
+        FTimeOutTimer->SetEnabled(true);
+    }
 }
 
 void TPowersock::TimerOff()
 {
     StatusMessage(8, "Timer Off");
-    if (FTimeOutTimer != nullptr) {
+    FTimerOn = false;
+}
+
+void TPowersock::TimerTick()
+{
+    if (!FTimerOn || FTimerTimeOut == 0) {
+        FTimeOutTimer->SetEnabled(false);
+        return;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+    if (left.count() > 0) {
+        FTimeOutTimer->SetInterval(static_cast<uint32_t>(left.count()));
+        return;
+    }
+    TimerFired(FTimeOutTimer);
+    if (!FTimerOn) {
         FTimeOutTimer->SetEnabled(false);
     }
 }

@@ -45,7 +45,7 @@ void TPowersock::SendBuffer(const char* Value, int32_t BufLen)
     {
         TTimerScope timer(*this);
         if (!FCanceled) {
-            if (length == 0) {
+            if (length == 0 && Value != nullptr) {
                 length = Count16(static_cast<int64_t>(strnlen(Value, IOBufferSize)), "Buffer length");
             }
             int32_t remaining = length;
@@ -151,10 +151,21 @@ void TPowersock::SendStream(TStream& Stream)
 // ---------------------------------------------------------------------------------------------
 // Reading.
 
+// A peek of bytes that stay in the socket makes the system post a read notice, after the fact;
+// once the bytes are taken that notice is stale and would wake the next wait for nothing.
+// Notices queued before a read looks at the socket tell it nothing its own look does not, and a
+// look that finds nothing makes the system post one for the next arrival: so a reader drops them
+// before its first look, without losing one that matters.
+void TPowersock::DropStaleReadNotices()
+{
+    DropNotices(FSocketHandle.Get(), true);
+}
+
 std::string TPowersock::Read(int32_t Count)
 {
     int32_t count = Count16(Count, "Read count");
     StatusMessage(8, "Read( " + IntToStr(count) + " )");
+    DropStaleReadNotices();
     if (count == 0) {
         const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, MSG_PEEK);
         if (n < 0) {
@@ -177,8 +188,8 @@ std::string TPowersock::Read(int32_t Count)
             if (n < 0) {
                 ErrorManager(WouldBlock);
             } else {
-                // The peek of bytes that stay posts a fresh read notification at once; taking it
-                // here lets the wait below sleep until something else happens.
+                // A look that leaves the bytes there makes the system post a read notice of
+                // them; dispatched here, it does not end the sleep below.
                 Application->ProcessMessages();
             }
             PsockWait();
@@ -200,6 +211,7 @@ std::string TPowersock::ReadLn()
     int32_t lineEnd = -1;
     {
         TTimerScope timer(*this);
+        DropStaleReadNotices();
         do {
             if (got >= IOBufferSize) {
                 // No room left to look for the line's end.

@@ -727,14 +727,40 @@ TEST_F(Psock, WritesSendTheTextUpToItsFirstZeroByte)
     Sock->Write(std::string("ab\0cd", 5));
     const char raw[] = "xyz";
     Sock->SendBuffer(raw, 2);
-    EXPECT_THROW(Sock->Write(std::string(65536, 'a')), ERangeError);
-    EXPECT_THROW(Sock->SendBuffer(raw, 65536), ERangeError);
-    EXPECT_THROW(Sock->Read(65536), ERangeError);
-    EXPECT_THROW(Sock->Read(-1), ERangeError);
     Sock->Write(std::string(65535, 'b'));
     EXPECT_EQ(Sock->ReadLn(), "done\r\n");
     Sock->Disconnect();
     EXPECT_EQ(peer.Finish(), "\r\nabxy" + std::string(65535, 'b'));
+}
+
+TEST_F(Psock, CountsThatDoNotFitTheirWidthAreRangeErrors)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send(std::string(70000, 'w'));
+        p.RecvAll();
+    });
+    ConnectTo(peer);
+    ASSERT_TRUE(PumpUntil([&] {
+        char buffer[65536];
+        return recv(Sock->SocketHandle(), buffer, sizeof buffer, MSG_PEEK) == 65536;
+    }));
+    const char raw[] = "xyz";
+    const struct {
+        const char* what;
+        std::function<void()> run;
+    } cases[] = {
+        {"Write of 65,536", [&] { Sock->Write(std::string(65536, 'a')); }},
+        {"SendBuffer of 65,536", [&] { Sock->SendBuffer(raw, 65536); }},
+        {"SendBuffer of -1", [&] { Sock->SendBuffer(raw, -1); }},
+        {"Read of 65,536", [&] { Sock->Read(65536); }},
+        {"Read of -1", [&] { Sock->Read(-1); }},
+        {"Read(0) of 65,536 waiting", [&] { Sock->Read(0); }},
+        {"negative time-out", [&] { Sock->SetTimeOut(-1); Sock->ReadLn(); }},
+        {"host name of 65,537", [&] { Sock->Disconnect(); Sock->SetHost(std::string(65537, 'h')); Sock->Connect(); }},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THROW(c.run(), ERangeError) << c.what;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -947,6 +973,29 @@ TEST_F(Psock, SilentPeerEndsByTimeOutOrCancel)
         EXPECT_EQ(afterAbort, before + 1) << c.what;
         EXPECT_FALSE(Sock->Canceled()) << c.what;
     }
+}
+
+TEST_F(Psock, DrippingPeerFinishesALineAndTheTimeOutBoundsACapture)
+{
+    TPeer peer([](TPeer& p) {
+        for (char c : std::string("250 slow\r\n") + std::string(60, '.')) {
+            p.Send(std::string(1, c));
+            Sleep(25);
+        }
+        p.Hold();
+    });
+    ConnectTo(peer);
+    Sock->SetTimeOut(1000);
+    EXPECT_EQ(Sock->ReadLn(), "250 slow\r\n");
+    // Each block re-arms the time-out without restarting it: it bounds the whole capture.
+    std::string s;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Raised<EAbortError>([&] { Sock->CaptureString(s, 1000); }), "Socket capture aborted");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000)); // a restarted count would end after the dots, at 2.5 s
+    EXPECT_GT(s.size(), 5u);
+    EXPECT_LT(s.size(), 60u);
 }
 
 TEST_F(Psock, PeerThatNeverReadsEndsTheSendByTimeOut)

@@ -248,6 +248,7 @@ TEST(ThreadTimer, StartsOnlyWithIntervalEnabledAndHandler)
     EXPECT_EQ(SendMessageA(timer.TimerWindow(), WM_ACTIVATEAPP, TRUE, 0), 0);
     EXPECT_TRUE(timer.Enabled());
     EXPECT_EQ(timer.Interval(), 1000u);
+    EXPECT_FALSE(KillTimer(timer.TimerWindow(), 1)); // no handler yet: no system timer
     int ticks = 0;
     timer.SetInterval(0);
     timer.SetOnTimer([&](TObject* Sender) { ticks += Sender == &timer; });
@@ -542,6 +543,56 @@ TEST_F(Psock, ConnectEndsByTimeOutOrCancel)
     EXPECT_EQ(Raised<ESockError>([&] { Sock->Connect(); }), "Connection Canceled");
     EXPECT_EQ(log, (std::vector<std::string>{"failed", "failed"}));
     for (SOCKET s : fillers) closesocket(s);
+}
+
+TEST_F(Psock, NoticesFireTheirEventsAndHandlerFaultsStayInside)
+{
+    const struct {
+        UINT msg;
+        WORD event, error;
+        const char* fired; // events, in order
+        bool connected;
+    } cases[] = {
+        {CM_SOCKETMESSAGE, FD_READ, 0, "data", false},
+        {CM_SOCKETMESSAGE, FD_OOB, 0, "", false},
+        {CM_SOCKETMESSAGE, FD_CONNECT, WSAECONNREFUSED, "", false},
+        {CM_SOCKETMESSAGE, FD_CONNECT, 0, "connect", true},
+        {CM_SOCKETMESSAGE, FD_ACCEPT, 0, "accept", true},
+        {CM_LOOKUPMESSAGE, FD_ACCEPT, 0, "disconnect", true}, // an accept reported on the second number
+    };
+    for (const auto& c : cases) {
+        std::string fired;
+        const auto record = [&](const char* What) {
+            return [&fired, What](TObject*) {
+                fired += What;
+                throw Exception("handler fault");
+            };
+        };
+        Sock->OnDataAvailable = record("data");
+        Sock->OnConnect = record("connect");
+        Sock->OnAccept = record("accept");
+        Sock->OnDisconnect = record("disconnect");
+        PostMessageA(Sock->MessageWindow(), c.msg, Sock->SocketHandle(), MAKELPARAM(c.event, c.error));
+        PumpFor(30);
+        EXPECT_EQ(fired, c.fired) << c.msg << "/" << c.event;
+        EXPECT_EQ(Sock->Connected(), c.connected) << c.msg << "/" << c.event;
+        Sock->OnDisconnect = nullptr;
+        Sock->Disconnect();
+    }
+    EXPECT_EQ(SendMessageA(Sock->MessageWindow(), WM_USER, 0, 0), 0); // below the socket messages
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(Psock, ProxyIsConnectedToInsteadOfTheHost)
+{
+    TPeer proxy([](TPeer& p) { p.Send("via proxy\r\n"); p.Recv(); });
+    Sock->SetHost("no-such-host.invalid");
+    Sock->SetPort(1);
+    Sock->SetProxy("127.0.0.1");
+    Sock->SetProxyPort(static_cast<uint16_t>(proxy.Port()));
+    Sock->Connect();
+    EXPECT_EQ(ntohs(Sock->RemoteAddress().sin_port), proxy.Port());
+    EXPECT_EQ(Sock->ReadLn(), "via proxy\r\n");
 }
 
 TEST_F(Psock, CertifyConnectAsksOnceAndRaisesThePlainException)

@@ -107,7 +107,7 @@ struct TCpuMeter {
     {
         const double wall = Seconds(Clock::now() - Start);
         const double server = StatCpuSeconds(ReadText(ServerStat));
-        return {(ProcessCpuSeconds() - Process) / wall, Server < 0 || server < 0 ? -1 : (server - Server) / wall};
+        return {std::max(0.0, ProcessCpuSeconds() - Process) / wall, Server < 0 || server < 0 ? -1 : (server - Server) / wall};
     }
 };
 

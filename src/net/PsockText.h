@@ -1,10 +1,12 @@
 // Text functions of the socket layer, shared by its users (the SMTP client splits addresses with
-// NthWord). Portable. Positions and field numbers are 1-based, as the protocols count them.
+// NthWord), and the socket layer's own text rules: error texts, reply numbers, the library
+// description. Portable. Positions and field numbers are 1-based, as the protocols count them.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Classes.h"
 
@@ -15,3 +17,32 @@ std::string NthWord(std::string_view S, char Delimiter, int32_t N);
 int32_t NthPos(std::string_view S, char Delimiter, int32_t N);
 // Writes S followed by CR LF to Stream.
 void StreamLn(TStream& Stream, std::string_view S);
+
+// One entry of the socket error table: a Windows Sockets error code and its short text.
+struct TWinsockMessage {
+    int32_t Code;
+    const char* Text;
+};
+// The 51 entries, searched in order. The last one (code 0) is never matched: code 0 is not
+// looked up.
+extern const TWinsockMessage WinsockMessage[51];
+
+// The text of a socket error code: "" for 0, the code, a colon and the table's text for a known
+// code, "Unknown Error No. " and the code otherwise.
+std::string SocketErrorText(uint16_t Code);
+
+// The value of the leading decimal digits of a reply line (at most 10 are taken), or 0 when it
+// does not start with a digit. A value outside the 16-bit signed range raises ERangeError.
+int16_t ReplyNumberOf(std::string_view Reply);
+
+// What the socket library says about itself when it is started.
+struct TWinsockDescription {
+    uint16_t Version;     // shown as high byte "." low byte
+    uint16_t HighVersion;
+    std::string Description;
+    std::string SystemStatus;
+    uint16_t MaxSockets;
+    uint16_t MaxUdpDg;
+};
+// The six lines the first socket component keeps about the library ("Version= 1.1", ...).
+std::vector<std::string> WinsockInfoLines(const TWinsockDescription& Info);

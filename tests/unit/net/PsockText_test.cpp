@@ -2,6 +2,9 @@
 
 #include "PsockText.h"
 
+#include <algorithm>
+#include <vector>
+
 namespace {
 
 TEST(PsockText, NthWordFields)
@@ -32,6 +35,75 @@ TEST(PsockText, StreamLnEndsWithCrLf)
     StreamLn(stream, "");
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())),
               "HELO x\r\n\r\n");
+}
+
+} // namespace
+
+namespace {
+
+TEST(PsockText, SocketErrorTextByCode)
+{
+    const struct { uint16_t code; const char* want; } cases[] = {
+        {0, ""},
+        {10004, "10004:Interrupted system call"},
+        {10035, "10035:Operation would block"},
+        {10047, "10047:Address family not supported by protocol family"},
+        {10049, "10049:Can't assign requested address"},
+        {10054, "10054:Connection reset by peer"},
+        {10057, "10057:Socket is not connected"},
+        {10061, "10061:Connection refused"},
+        {10065, "10065:No route to Host"},
+        {10093, "10093:Successful WSAStartup not yet performed"},
+        {11001, "11001:Host not found"},
+        {11003, "11003:Non-Recoverable error: FORMERR, REFUSED, NOTIMP"},
+        {11004, "11004:Valid name, no data record of requested type"},
+        {10000, "Unknown Error No. 10000"}, // between entries
+        {10072, "Unknown Error No. 10072"},
+        {65535, "Unknown Error No. 65535"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SocketErrorText(c.code), c.want) << c.code;
+    }
+}
+
+TEST(PsockText, ErrorTableHasEveryStandardCodeOnceAndAnUnmatchedLastEntry)
+{
+    std::vector<int32_t> codes;
+    for (const auto& entry : WinsockMessage) codes.push_back(entry.Code);
+    ASSERT_EQ(codes.size(), 51u);
+    EXPECT_EQ(codes.back(), 0);
+    EXPECT_STREQ(WinsockMessage[50].Text, "Unrecognized error code");
+    EXPECT_TRUE(std::is_sorted(codes.begin(), codes.end() - 1));
+    EXPECT_EQ(std::adjacent_find(codes.begin(), codes.end()), codes.end());
+    // 10004..10071 as the standard numbers them (with its gaps), 10091..10093, 11001..11004.
+    const std::vector<int32_t> want = {10004, 10009, 10013, 10014, 10022, 10024};
+    EXPECT_TRUE(std::equal(want.begin(), want.end(), codes.begin()));
+    EXPECT_EQ(std::count_if(codes.begin(), codes.end(), [](int32_t c) { return c >= 10035 && c <= 10071; }), 37);
+}
+
+TEST(PsockText, ReplyNumberTakesUpToTenLeadingDigits)
+{
+    const struct { const char* reply; int want; } cases[] = {
+        {"250 ok\r\n", 250}, {"220-first\r\n", 220}, {"354", 354}, {"ok 250", 0}, {"", 0}, {"-5", 0},
+        {" 250", 0},        {"00250 x", 250},        {"32767 max", 32767},
+        {"0000000000250", 0}, // the eleventh digit on is not part of the number
+        {"1234567890abc", -1}, {"32768", -1}, {"9999999999", -1}, {"99999999999", -1},
+    };
+    for (const auto& c : cases) {
+        if (c.want < 0) {
+            EXPECT_THROW(ReplyNumberOf(c.reply), ERangeError) << c.reply;
+        } else {
+            EXPECT_EQ(ReplyNumberOf(c.reply), c.want) << c.reply;
+        }
+    }
+}
+
+TEST(PsockText, WinsockInfoLinesShowHighByteFirst)
+{
+    const auto lines = WinsockInfoLines({0x0101, 0x0302, "Stack 2.0", "Running", 32767, 65467});
+    const std::vector<std::string> want = {"Version= 1.1", "High Version= 3.2", "Description= Stack 2.0",
+                                           "System= Running", "Max Sockets= 32767", "Max Udp pack size= 65467"};
+    EXPECT_EQ(lines, want);
 }
 
 } // namespace

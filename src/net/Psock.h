@@ -1,0 +1,329 @@
+// The socket layer: a timer with a hidden window of its own, and the stream-socket component
+// on which the mail client is built. Win32 (Windows Sockets 1.1), GUI thread.
+//
+// The component's calls look blocking: they wait by pumping the thread's message loop, so the
+// program's other handlers (a cancel button) run during a wait, while the socket library
+// reports connects, arrivals and closes as messages to the component's hidden window. A wait
+// sleeps until a message arrives or a short slice passes; it never spins.
+#pragma once
+
+#include "Win.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "Classes.h"
+#include "Handles.h"
+#include "PsockText.h"
+
+// ---------------------------------------------------------------------------------------------
+// Shared pieces.
+
+// A message as the components' window procedures see it; Result is the answer.
+struct TMessage {
+    UINT Msg;
+    WPARAM WParam;
+    LPARAM LParam;
+    LRESULT Result;
+};
+
+// The notification window's private messages: socket events (the event in the low word of
+// lParam, its error code in the high word, the socket in wParam), and lookup completions (the
+// lookup's task handle in wParam) or, after a listen that asks for them, accept events.
+constexpr UINT CM_SOCKETMESSAGE = 0x465;
+constexpr UINT CM_LOOKUPMESSAGE = 0x466;
+// The socket events the component asks for: read, out-of-band, accept, connect, close.
+constexpr long PsockSelectEvents = 0x3D;
+// The socket handle value that means "no socket".
+constexpr uint16_t NoSocket = 0xFFFF;
+// The most a wait sleeps before it looks at its flags again when no message comes.
+constexpr DWORD PsockWaitSlice = 10;
+
+// Sleeps until a message arrives for this thread or PsockWaitSlice passes, then dispatches every
+// pending message. Every wait of the socket layer goes through here.
+void PsockWait();
+
+class ESockError : public Exception {
+    using Exception::Exception;
+};
+// A transfer ended by Cancel, Abort or the time-out.
+class EAbortError : public ESockError {
+    using ESockError::ESockError;
+};
+
+using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
+using TOnErrorEvent = std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
+using TOnHostResolved = std::function<void(TComponent* Sender)>;
+
+// Instances that have started the socket library; the first starts it, the last stops it.
+extern std::atomic<int32_t> WinsockUsers;
+
+// ---------------------------------------------------------------------------------------------
+// A periodic timer that works without a form, on the thread that created it: system timer 1 of
+// a hidden window of class "TmrWindowClass". OnTimer fires every Interval milliseconds while
+// Enabled, Interval is not 0 and OnTimer is assigned; an exception from it is shown by the
+// application and the timer keeps running.
+class TThreadTimer : public TComponent {
+public:
+    explicit TThreadTimer(TComponent* AOwner);
+    ~TThreadTimer() override;
+
+    bool Enabled() const noexcept { return FEnabled; }
+    // Enabled and Interval restart the system timer only when their value changes, so setting
+    // the same value again leaves the running count alone. "No Timer" when the system has none
+    // left.
+    void SetEnabled(bool Value);
+    uint32_t Interval() const noexcept { return FInterval; }
+    void SetInterval(uint32_t Value);
+    const TNotifyEvent& OnTimer() const noexcept { return FOnTimer; }
+    void SetOnTimer(TNotifyEvent Value);
+    HWND TimerWindow() const noexcept;
+
+protected:
+    virtual void Timer();
+    void UpdateTimer();
+    void Wndproc(TMessage& Message);
+
+private:
+    class TTimerWindow;
+    uint32_t FInterval = 1000;
+    std::unique_ptr<TTimerWindow> FTimerWindow;
+    TNotifyEvent FOnTimer;
+    bool FEnabled = true;
+    // Declared after the window: the system timer goes before the window does.
+    TTimerId FTimerId;
+};
+
+// ---------------------------------------------------------------------------------------------
+// A TCP client socket for the GUI thread. It owns a hidden notification window (class
+// "PsockWindowClass"), a time-out timer and, from construction to destruction, one socket: an
+// unconnected one after every close, so that it can connect again.
+//
+// Socket handles are kept to 16 bits (NoSocket, 0xFFFF, when there is none); a system handle
+// that does not fit is refused. Failures of socket calls fire OnError and raise ESockError with
+// the error's text; "would block" is never one.
+class TPowersock : public TComponent {
+public:
+    explicit TPowersock(TComponent* AOwner);
+    ~TPowersock() override;
+
+    // ---- virtual operations, in their slot order (the listening side's Accept goes first)
+    // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
+    // fired from the notification during the wait).
+    virtual void Connect();
+    virtual void Disconnect();
+    // Sends Command and a line end and reads one reply line (terminator included); its leading
+    // number goes to ReplyNumber.
+    virtual std::string Transaction(const std::string& Command);
+    virtual void Abort();
+
+    // ---- properties
+    const std::string& Host() const noexcept { return FHost; }
+    void SetHost(const std::string& Value) { FHost = Value; }
+    // Connect uses the low 16 bits.
+    int32_t Port() const noexcept { return FPort; }
+    void SetPort(int32_t Value) noexcept { FPort = Value; }
+    // Milliseconds; 0 waits without a time-out. A negative value is refused when a wait arms it.
+    int32_t TimeOut() const noexcept { return FTimeOut; }
+    void SetTimeOut(int32_t Value) noexcept { FTimeOut = Value; }
+    // Status texts of a level up to this reach OnStatus (0 after construction: none).
+    int32_t ReportLevel() const noexcept { return FReportLevel; }
+    void SetReportLevel(int32_t Value) noexcept { FReportLevel = Value; }
+    const std::string& Proxy() const noexcept { return FProxy; }
+    void SetProxy(const std::string& Value) { FProxy = Value; }
+    uint16_t ProxyPort() const noexcept { return FProxyPort; }
+    void SetProxyPort(uint16_t Value) noexcept { FProxyPort = Value; }
+
+    const std::string& Status() const noexcept { return FStatus; }
+    const std::string& TransactionReply() const noexcept { return FTransactionReply; }
+    int16_t ReplyNumber() const noexcept { return FReplyNumber; }
+    bool Connected() const noexcept { return FConnected; }
+    bool Canceled() const noexcept { return FCanceled; }
+    bool TimedOut() const noexcept { return FTimedOut; }
+    // Report "Getting LastError Number" / "Setting LastError Number".
+    int32_t LastErrorNo();
+    void SetLastErrorNo(int32_t Value);
+    int64_t BytesSent() const noexcept { return FBytesSent; }
+    int64_t BytesTotal() const noexcept { return FBytesTotal; }
+    int64_t BytesRecvd() const noexcept { return FBytesRecvd; }
+    // Lines describing the socket library, filled by the instance that started it.
+    const TStringList& WSAInfo() const noexcept { return FWSAInfo; }
+    uint16_t SocketHandle() const noexcept;
+    HWND MessageWindow() const noexcept;
+    const sockaddr_in& RemoteAddress() const noexcept { return FRemoteAddress; }
+
+    // ---- operations
+    // Makes sure a connection is up, asking OnConnectionRequired once; Exception "Not Connected".
+    void CertifyConnect();
+    // Ends the current wait: the operation raises its cancel or abort report.
+    void Cancel();
+    // Fills the address of RemoteAddress from Proxy or Host: a dotted address directly, a name
+    // through an asynchronous lookup under the time-out.
+    void ResolveRemoteHost();
+    // Closes the socket and, unless the component is going, opens a fresh one.
+    void RequestCloseSocket();
+    // Closes Socket (held by this component or handed to it) and nothing else.
+    void Close(TSocketHandle& Socket);
+    void TimerOn();
+    void TimerOff();
+    // The time-out: sets TimedOut and, through Abort, Canceled.
+    void TimerFired(TObject* Sender);
+    // Turns the pending socket error (unless it is Ignore, or up to 10,000) into OnError and
+    // ESockError with its text. Msg is emptied when nothing is raised.
+    void ErrorManager(uint16_t Ignore, std::string& Msg);
+    void ErrorManager(uint16_t Ignore);
+    // Records Code and reports it through OnError (with Msg, or the code's text); never raises.
+    void SetWSAError(uint16_t Code, std::string Msg);
+    void SocketErrorStr(uint16_t Code, std::string& Msg);
+    void StatusMessage(uint8_t Level, const std::string& Text);
+
+    std::string GetRemoteIP();
+    // The first address of the local host name; empty when the name does not resolve.
+    std::string GetLocalIP();
+    // The socket's local address as four numbers separated by commas, and its port as
+    // ",high,low" (the forms file-transfer commands use).
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // ---- data transfer. Each waits by pumping messages and ends with EAbortError when
+    // Cancel, Abort or the time-out set Canceled.
+    // BufLen 0 sends up to the first zero byte. Counts above 65,535 raise ERangeError.
+    void SendBuffer(const char* Value, int32_t BufLen);
+    // Sends the text up to its first zero byte; 65,536 characters or more raise ERangeError.
+    void Write(const std::string& Text);
+    void Writeln(const std::string& Text);
+    // Count bytes, waiting until that many are there; 0: whatever waits. Empty when the peer
+    // has closed.
+    std::string Read(int32_t Count);
+    // The next line through its LF; empty when the peer has closed. A line longer than 65,536
+    // bytes raises ESockError (its bytes taken so far are dropped).
+    std::string ReadLn();
+    void SendFile(const std::string& FileName);
+    void SendStream(TStream& Stream);
+    void AppendFile(const std::string& FileName);
+    void CaptureFile(const std::string& FileName);
+    // Size -1: what one receive delivers (Stream) or everything until the peer closes (S);
+    // otherwise at least Size bytes.
+    void CaptureStream(TStream& Stream, int32_t Size);
+    void CaptureString(std::string& S, int32_t Size);
+    // Copies header lines through the blank line that ends them; the body stays.
+    void FilterHeader(TStream& Stream);
+    bool DataAvailable();
+    void ClearInput();
+
+    // ---- events
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketSent;
+    THandlerEvent OnConnectionRequired;
+    TOnErrorEvent OnError;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnDataAvailable;
+    TNotifyEvent OnAccept;
+    TNotifyEvent OnAfterAbort;
+
+protected:
+    static constexpr int32_t IOBufferSize = 65536;
+
+    // Arms the time-out for a scope and disarms it on every way out.
+    class TTimerScope {
+    public:
+        explicit TTimerScope(TPowersock& Socket) : FSocket(Socket) { FSocket.TimerOn(); }
+        ~TTimerScope()
+        {
+            try {
+                FSocket.TimerOff();
+            } catch (...) { // TimerOff itself cannot fail
+            }
+        }
+        TTimerScope(const TTimerScope&) = delete;
+        TTimerScope& operator=(const TTimerScope&) = delete;
+
+    private:
+        TPowersock& FSocket;
+    };
+
+    void InitWinsock();
+    // Handles the notification window's messages from CM_SOCKETMESSAGE on.
+    void Wndproc(TMessage& Message);
+    // Takes a socket from the system into FSocketHandle: an invalid one reports the pending
+    // error, one that does not fit 16 bits is closed and refused with ERangeError.
+    void TakeSocket(SOCKET Socket);
+    void SelectEvents();
+    // When Canceled is set: clears it, fires OnAfterAbort and raises EAbortError(Text).
+    void AbortEnding(const char* Text);
+    // Removes the queued notifications of Socket (only its read notifications when ReadsOnly).
+    void DropNotices(SOCKET Socket, bool ReadsOnly);
+    // Before a reader's first look at the socket: drops the read notices already queued.
+    void DropStaleReadNotices();
+    // One receive of the capture operations into IOBuffer: the bytes taken, 0 when nothing had
+    // come (after a wait), -1 when the peer has closed or the socket is not connected.
+    int32_t CaptureReceive();
+    // Hands Count bytes at Data to the socket as the file and stream senders do; false when a
+    // send reported 0 bytes.
+    bool SendBlock(const char* Data, int32_t Count);
+
+    // Scratch for sends, peeks and receives: 65,536 bytes and a terminating zero byte.
+    std::array<char, IOBufferSize + 1> IOBuffer{};
+    TStringList FWSAInfo;
+    int64_t FBytesSent = 0;
+    // Shared with the listening server's client threads: read there without a lock.
+    std::atomic<bool> FCanceled{false};
+    int32_t FLastErrorNo = 0;
+    int32_t FTimeOut = 0;
+    int32_t FReportLevel = 0;
+    std::string FStatus;
+    std::string FProxy;
+    uint16_t FProxyPort = 0;
+    TThreadTimer* FTimeOutTimer = nullptr; // owned (a child component)
+    std::atomic<bool> FAsyncOk{true};
+    std::atomic<bool> FTimedOut{false};
+    int32_t FPort = 0;
+    int64_t FBytesTotal = 0;
+    int64_t FBytesRecvd = 0;
+    std::atomic<bool> FAsyncDone{false};
+    WSADATA FWSAData{};
+    sockaddr_in FRemoteAddress{};
+    std::string FHost;
+    std::string FTransactionReply;
+    int16_t FReplyNumber = 0;
+    TSocketHandle FSocketHandle;
+    std::atomic<bool> FConnected{false};
+
+private:
+    class TPsockWindow;
+    // What the system may use until a lookup completes: the name and the buffer for its entry.
+    struct TLookupBuffer {
+        std::array<char, 1024> Entry;
+        std::string Name;
+    };
+    // Fills the address from the host entry of the finished lookup; false when the entry holds
+    // no IPv4 address inside the buffer.
+    bool TakeLookupAddress();
+    void LookupFinished(HANDLE Task) noexcept;
+
+    // The timer's OnTimer: fires the time-out once the deadline has passed.
+    void TimerTick();
+
+    std::unique_ptr<TPsockWindow> FMessageWindow;
+    bool FTimerOn = false;
+    int32_t FTimerTimeOut = 0;
+    std::chrono::steady_clock::time_point FDeadline;
+    // The host entry of the running lookup is written here by the system. A lookup given up
+    // (time-out, cancel) may still write into its buffer later, so that buffer is kept until its
+    // completion arrives; lookups still open when the component goes leave theirs behind.
+    std::unique_ptr<TLookupBuffer> FHostEntryBuffer;
+    HANDLE FLookupTask = nullptr;
+    std::vector<std::pair<HANDLE, std::unique_ptr<TLookupBuffer>>> FAbandonedLookups;
+};

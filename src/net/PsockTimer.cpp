@@ -1,0 +1,113 @@
+// TThreadTimer and the layer's wait.
+#include "Psock.h"
+
+#include "Forms.h"
+#include "HiddenWindow.h"
+
+void PsockWait()
+{
+    // MWMO_INPUTAVAILABLE: a message already queued (one a handler left, or a notification
+    // posted before the wait began) ends the sleep at once, not only one that arrives later.
+    MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    Application->ProcessMessages();
+}
+
+// The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
+class TThreadTimer::TTimerWindow : public THiddenWindow {
+public:
+    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocateHandle("TmrWindowClass"); }
+    LRESULT PassOn(const TMessage& Message) noexcept
+    {
+        return DefaultHandler(Message.Msg, Message.WParam, Message.LParam);
+    }
+
+protected:
+    LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (Msg == WM_ACTIVATEAPP) {
+            return 0;
+        }
+        TMessage message{Msg, wParam, lParam, 0};
+        FTimer.Wndproc(message);
+        return message.Result;
+    }
+
+private:
+    TThreadTimer& FTimer;
+};
+
+TThreadTimer::TThreadTimer(TComponent* AOwner)
+    : TComponent(AOwner), FTimerWindow(std::make_unique<TTimerWindow>(*this))
+{
+}
+
+TThreadTimer::~TThreadTimer()
+{
+    BeginDestroy();
+    FEnabled = false;
+    FTimerId.Kill();
+    FTimerWindow.reset();
+}
+
+HWND TThreadTimer::TimerWindow() const noexcept
+{
+    return FTimerWindow->Handle();
+}
+
+void TThreadTimer::SetEnabled(bool Value)
+{
+    if (Value != FEnabled) {
+        FEnabled = Value;
+        UpdateTimer();
+    }
+}
+
+void TThreadTimer::SetInterval(uint32_t Value)
+{
+    if (Value != FInterval) {
+        FInterval = Value;
+        UpdateTimer();
+    }
+}
+
+void TThreadTimer::SetOnTimer(TNotifyEvent Value)
+{
+    FOnTimer = std::move(Value);
+    UpdateTimer();
+}
+
+void TThreadTimer::UpdateTimer()
+{
+    FTimerId.Kill();
+    if (FInterval != 0 && FEnabled && FOnTimer) {
+        // Without its window, SetTimer would make a thread timer under another number, which
+        // the holder could not kill.
+        const HWND window = TimerWindow();
+        if (window == nullptr || !FTimerId.Set(window, 1, FInterval)) {
+            throw Exception("No Timer");
+        }
+    }
+}
+
+void TThreadTimer::Timer()
+{
+    if (FOnTimer) {
+        FOnTimer(this);
+    }
+}
+
+void TThreadTimer::Wndproc(TMessage& Message)
+{
+    if (Message.Msg == WM_TIMER) {
+        try {
+            Timer();
+        } catch (const std::exception& e) {
+            Application->ShowException(e);
+        } catch (...) {
+            Application->ShowException(Exception("Unknown error"));
+        }
+        Message.Result = 0;
+        return;
+    }
+    Message.Result = FTimerWindow->PassOn(Message);
+}

@@ -1,0 +1,1041 @@
+// The socket layer under Wine, against scripted loopback peers: plain blocking sockets on a
+// thread of the test, doing what a real server would and what it would not (silence, floods,
+// drips, half lines, resets).
+#include <gtest/gtest.h>
+
+#include "Win.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "Forms.h"
+#include "Psock.h"
+
+namespace {
+
+void StartSockets()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WSADATA data;
+        WSAStartup(0x0202, &data);
+    });
+}
+
+// One connection accepted on 127.0.0.1 and served by Script on its own thread. Its waits look
+// at the clock between short selects, so that the end of the test ends them.
+class TPeer {
+public:
+    explicit TPeer(std::function<void(TPeer&)> Script, int Backlog = 1)
+    {
+        StartSockets();
+        FListener = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(FListener, Backlog);
+        int length = sizeof a;
+        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &length);
+        FPort = ntohs(a.sin_port);
+        if (Script) {
+            FThread = std::thread([this, Script] {
+                if (Readable(FListener)) {
+                    FConn = accept(FListener, nullptr, nullptr);
+                    Script(*this);
+                }
+                Close();
+            });
+        }
+    }
+    ~TPeer()
+    {
+        FEnding = true;
+        Finish();
+        closesocket(FListener);
+    }
+    int Port() const { return FPort; }
+    SOCKET Listener() const { return FListener; }
+    // Waits for the script to end; what it read.
+    const std::string& Finish()
+    {
+        if (FThread.joinable()) FThread.join();
+        return Received;
+    }
+
+    void Send(const std::string& S) { send(FConn, S.data(), static_cast<int>(S.size()), 0); }
+    // Up to Count bytes, through the first LF when Line, or until the connection ends.
+    std::string Recv(std::size_t Count = SIZE_MAX, bool Line = false)
+    {
+        std::string got;
+        char buffer[4096];
+        int n = 0;
+        while (got.size() < Count && Readable(FConn) &&
+               (n = recv(FConn, buffer, Line ? 1 : static_cast<int>(std::min(Count - got.size(), sizeof buffer)), 0)) > 0) {
+            got.append(buffer, static_cast<std::size_t>(n));
+            if (Line && buffer[0] == '\n') break;
+        }
+        Received += got;
+        return got;
+    }
+    std::string RecvLine() { return Recv(SIZE_MAX, true); }
+    // Keeps the connection open, reading nothing, until the test ends.
+    void Hold()
+    {
+        while (!FEnding) Sleep(5);
+    }
+    void Close()
+    {
+        if (FConn != INVALID_SOCKET) closesocket(FConn);
+        FConn = INVALID_SOCKET;
+    }
+    // Closes with a reset instead of the orderly end.
+    void Reset()
+    {
+        linger off{1, 0};
+        setsockopt(FConn, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
+        Close();
+    }
+    std::string Received;
+
+private:
+    // False once the test ends first.
+    bool Readable(SOCKET S) const
+    {
+        while (!FEnding) {
+            fd_set set;
+            FD_ZERO(&set);
+            FD_SET(S, &set);
+            timeval wait{0, 20000};
+            if (select(0, &set, nullptr, nullptr, &wait) != 0) return true;
+        }
+        return false;
+    }
+    std::atomic<bool> FEnding{false};
+    SOCKET FListener = INVALID_SOCKET;
+    SOCKET FConn = INVALID_SOCKET;
+    int FPort = 0;
+    std::thread FThread;
+};
+
+// Runs Action from the message loop, as a handler of the program would: after Ms milliseconds,
+// or (0) when a message posted now is dispatched, before anything posted later.
+class TLater {
+public:
+    TLater(UINT Ms, std::function<void()> Action)
+    {
+        FAction = std::move(Action);
+        Ms != 0 ? (void)SetTimer(Window(), 1, Ms, nullptr) : (void)PostMessageA(Window(), WM_APP, 0, 0);
+    }
+    ~TLater()
+    {
+        KillTimer(Window(), 1);
+        FAction = nullptr;
+    }
+
+private:
+    static LRESULT CALLBACK Proc(HWND W, UINT Msg, WPARAM wParam, LPARAM lParam)
+    {
+        if ((Msg == WM_APP || Msg == WM_TIMER) && FAction) {
+            KillTimer(W, 1);
+            std::exchange(FAction, nullptr)();
+            return 0;
+        }
+        return DefWindowProcA(W, Msg, wParam, lParam);
+    }
+    static HWND Window()
+    {
+        static const HWND window = [] {
+            WNDCLASSA wc{};
+            wc.lpfnWndProc = Proc;
+            wc.hInstance = GetModuleHandleA(nullptr);
+            wc.lpszClassName = "PsockTestLater";
+            RegisterClassA(&wc);
+            return CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+        }();
+        return window;
+    }
+    static inline std::function<void()> FAction;
+};
+
+void PumpFor(DWORD Ms)
+{
+    const DWORD start = GetTickCount();
+    while (GetTickCount() - start < Ms) PsockWait();
+}
+template <typename Pred>
+bool PumpUntil(Pred Done, DWORD Ms = 3000)
+{
+    const DWORD start = GetTickCount();
+    while (!Done()) {
+        if (GetTickCount() - start > Ms) return false;
+        PsockWait();
+    }
+    return true;
+}
+
+std::vector<std::string> Boxes;
+int RecordBox(HWND, const std::string& Text, const std::string&, UINT)
+{
+    Boxes.push_back(Text);
+    return IDOK;
+}
+
+std::string ClassOf(HWND Window)
+{
+    char name[64] = {};
+    GetClassNameA(Window, name, sizeof name);
+    return name;
+}
+
+class Psock : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        Boxes.clear();
+        MessageBoxFunc = RecordBox;
+        Sock = new TPowersock(nullptr);
+        Sock->SetReportLevel(8);
+        Sock->SetTimeOut(3000); // a fault shows as a failure, not as a hung run
+        Sock->OnStatus = [this](TComponent*, const std::string& S) { Statuses.push_back(S); };
+    }
+    void TearDown() override
+    {
+        delete Sock;
+        MessageBoxFunc = SystemMessageBox;
+    }
+    void ConnectTo(const TPeer& Peer)
+    {
+        Sock->SetHost("127.0.0.1");
+        Sock->SetPort(Peer.Port());
+        Sock->Connect();
+    }
+    // The exception text of F, or "" when it raised nothing.
+    template <typename E = Exception, typename F>
+    static std::string Raised(F&& f)
+    {
+        try {
+            f();
+        } catch (const E& e) {
+            return e.Message();
+        }
+        return "";
+    }
+    int Count(const std::string& Status) const
+    {
+        return static_cast<int>(std::count(Statuses.begin(), Statuses.end(), Status));
+    }
+
+    TPowersock* Sock = nullptr;
+    std::vector<std::string> Statuses;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The timer.
+
+TEST(ThreadTimer, StartsOnlyWithIntervalEnabledAndHandler)
+{
+    TThreadTimer timer(nullptr);
+    EXPECT_EQ(ClassOf(timer.TimerWindow()), "TmrWindowClass");
+    EXPECT_EQ(SendMessageA(timer.TimerWindow(), WM_ACTIVATEAPP, TRUE, 0), 0);
+    EXPECT_TRUE(timer.Enabled());
+    EXPECT_EQ(timer.Interval(), 1000u);
+    EXPECT_FALSE(KillTimer(timer.TimerWindow(), 1)); // no handler yet: no system timer
+    int ticks = 0;
+    timer.SetInterval(0);
+    timer.SetOnTimer([&](TObject* Sender) { ticks += Sender == &timer; });
+    PumpFor(100);
+    EXPECT_EQ(ticks, 0);
+    EXPECT_FALSE(KillTimer(timer.TimerWindow(), 1)); // no system timer was set
+    timer.SetInterval(20);
+    EXPECT_TRUE(PumpUntil([&] { return ticks >= 3; })); // periodic
+    timer.SetEnabled(false);
+    const int stopped = ticks;
+    PumpFor(100);
+    EXPECT_EQ(ticks, stopped);
+}
+
+TEST(ThreadTimer, SameIntervalAgainDoesNotRestartTheCount)
+{
+    TThreadTimer timer(nullptr);
+    DWORD first = 0;
+    const DWORD start = GetTickCount();
+    timer.SetInterval(400);
+    timer.SetOnTimer([&](TObject*) {
+        if (first == 0) first = GetTickCount() - start;
+    });
+    PumpFor(300);
+    timer.SetInterval(400);
+    timer.SetEnabled(true);
+    ASSERT_TRUE(PumpUntil([&] { return first != 0; }));
+    EXPECT_LT(first, 650u); // a restart would have fired at 700 ms at the earliest
+}
+
+TEST(ThreadTimer, HandlerExceptionIsShownAndTheTimerKeepsFiring)
+{
+    Boxes.clear();
+    MessageBoxFunc = RecordBox;
+    auto* timer = new TThreadTimer(nullptr);
+    const HWND window = timer->TimerWindow();
+    timer->SetInterval(20);
+    timer->SetOnTimer([](TObject*) { throw Exception("tick failed"); });
+    EXPECT_TRUE(PumpUntil([] { return Boxes.size() >= 2; }));
+    EXPECT_EQ(Boxes[0], "tick failed.");
+    delete timer;
+    EXPECT_FALSE(IsWindow(window));
+    const std::size_t shown = Boxes.size();
+    PumpFor(80);
+    EXPECT_EQ(Boxes.size(), shown);
+    MessageBoxFunc = SystemMessageBox;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Start-up, windows, status and errors.
+
+TEST(PsockStart, FirstInstanceStartsTheLibraryAndDescribesIt)
+{
+    ASSERT_EQ(WinsockUsers.load(), 0);
+    auto* first = new TPowersock(nullptr);
+    auto* second = new TPowersock(nullptr);
+    EXPECT_EQ(WinsockUsers.load(), 2);
+    ASSERT_EQ(first->WSAInfo().Count(), 6);
+    EXPECT_EQ(first->WSAInfo()[0], "Version= 1.1");
+    EXPECT_EQ(first->WSAInfo()[4].rfind("Max Sockets= ", 0), 0u);
+    EXPECT_EQ(second->WSAInfo().Count(), 0);
+    EXPECT_EQ(ClassOf(first->MessageWindow()), "PsockWindowClass");
+    EXPECT_NE(first->MessageWindow(), second->MessageWindow());
+    EXPECT_NE(first->SocketHandle(), NoSocket);
+    EXPECT_NE(first->SocketHandle(), second->SocketHandle());
+    EXPECT_EQ(first->ReportLevel(), 0);
+    EXPECT_EQ(first->TimeOut(), 0);
+    EXPECT_FALSE(first->Connected());
+    delete first;
+    EXPECT_EQ(WinsockUsers.load(), 1);
+    delete second;
+    EXPECT_EQ(WinsockUsers.load(), 0);
+}
+
+TEST_F(Psock, StatusTextsFollowTheReportLevel)
+{
+    const struct {
+        int level;
+        std::vector<std::string> want;
+    } cases[] = {
+        {0, {}},
+        {1, {"250 ok\r\n"}},
+        {4, {"Sending Buffer", "250 ok\r\n", "Request Close Socket"}},
+        {8, {"Connecting", "Resolve Host", "Timer On", "Timer Off", "Transaction", "Writeln", "Write",
+             "Sending Buffer", "Timer On", "Timer Off", "ReadLn", "Timer On", "Timer Off", "250 ok\r\n",
+             "Disconnecting", "Request Close Socket"}},
+    };
+    for (const auto& c : cases) {
+        TPeer peer([](TPeer& p) {
+            p.RecvLine();
+            p.Send("250 ok\r\n");
+            p.Recv();
+        });
+        Sock->SetReportLevel(8);
+        Sock->SetHost("127.0.0.1");
+        Sock->SetPort(peer.Port());
+        Sock->SetReportLevel(c.level);
+        Statuses.clear();
+        Sock->Connect();
+        Sock->Transaction("NOOP");
+        Sock->Disconnect();
+        EXPECT_EQ(Statuses, c.want) << "level " << c.level;
+    }
+}
+
+TEST_F(Psock, SocketErrorsFireOnErrorBeforeTheException)
+{
+    const struct {
+        int code;
+        const char* raised; // "" when nothing is raised
+    } cases[] = {
+        {0, ""},
+        {WSAEWOULDBLOCK, ""},
+        {9999, ""},
+        {10000, ""},
+        {WSAECONNRESET, "10054:Connection reset by peer"},
+        {12000, "Unknown Error No. 12000"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> log;
+        Sock->OnError = [&](TComponent* Sender, uint16_t Errno, const std::string& Text) {
+            log.push_back((Sender == Sock ? "" : "?") + std::to_string(Errno) + " " + Text);
+        };
+        WSASetLastError(c.code);
+        std::string msg = "left";
+        const std::string raised = Raised<ESockError>([&] { Sock->ErrorManager(WSAEWOULDBLOCK, msg); });
+        EXPECT_EQ(raised, c.raised) << c.code;
+        EXPECT_EQ(Sock->LastErrorNo(), c.code);
+        if (*c.raised) {
+            EXPECT_EQ(log, std::vector<std::string>{std::to_string(c.code) + " " + c.raised});
+        } else {
+            EXPECT_TRUE(log.empty()) << c.code;
+            EXPECT_EQ(msg, "");
+        }
+    }
+    std::vector<std::string> log;
+    Sock->OnError = [&](TComponent*, uint16_t Errno, const std::string& Text) { log.push_back(std::to_string(Errno) + Text); };
+    Sock->SetWSAError(WSAECONNREFUSED, "");
+    Sock->SetWSAError(10050, "own text");
+    EXPECT_EQ(log, (std::vector<std::string>{"1006110061:Connection refused", "10050own text"}));
+    EXPECT_EQ(WSAGetLastError(), 10050);
+    std::string incoming = " for 10061";
+    Sock->SocketErrorStr(10061, incoming);
+    EXPECT_EQ(incoming, "10061:Connection refused");
+    EXPECT_EQ(Count("Looking Up Error Message for 10061"), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Connecting.
+
+TEST_F(Psock, ConnectsAndTellsItsAddresses)
+{
+    TPeer peer([](TPeer& p) { p.Recv(); });
+    int connects = 0;
+    Sock->OnConnect = [&](TObject*) { ++connects; };
+    ConnectTo(peer);
+    EXPECT_TRUE(Sock->Connected());
+    EXPECT_EQ(connects, 1);
+    EXPECT_EQ(Sock->GetRemoteIP(), "127.0.0.1");
+    EXPECT_EQ(Sock->GetLocalAddress(), "127,0,0,1");
+    sockaddr_in local{};
+    int length = sizeof local;
+    getsockname(Sock->SocketHandle(), reinterpret_cast<sockaddr*>(&local), &length);
+    const int port = ntohs(local.sin_port);
+    EXPECT_EQ(Sock->GetPortString(), "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF));
+    EXPECT_EQ(Raised<ESockError>([&] { Sock->Connect(); }), "Already connected");
+    const std::string local_ip = Sock->GetLocalIP();
+    EXPECT_TRUE(local_ip.empty() || inet_addr(local_ip.c_str()) != INADDR_NONE) << local_ip;
+}
+
+TEST_F(Psock, HostsAreLookedUpUnlessDottedAndOnInvalidHostIsAskedOnce)
+{
+    TPeer peer([](TPeer& p) { p.Recv(); });
+    enum { None, TimeOut, Cancel };
+    const struct {
+        const char* host;
+        int handler;       // -1 none, 0 leaves Handled, 1 sets it, 2 sets it and mends Host
+        int during;        // what happens as the lookup's wait begins
+        const char* raised; // "" for a connection
+        int asks, resolved, timerOns;
+    } cases[] = {
+        {"127.0.0.1", -1, None, "", 0, 0, 1}, // the connect's own wait, no lookup
+        {"localhost", -1, None, "", 0, 1, 2},
+        {"no-such-host.invalid", -1, None, "Null Remote Address", 0, 0, 1},
+        {"no-such-host.invalid", 0, None, "Null Remote Address", 1, 0, 1},
+        {"no-such-host.invalid", 1, None, "Null Remote Address", 1, 0, 2},
+        {"no-such-host.invalid", 2, None, "", 1, 0, 2},
+        {"localhost", 1, TimeOut, "Host Lookup Timed Out", 0, 0, 1},
+        {"localhost", 1, Cancel, "Host Lookup Canceled", 0, 0, 1},
+        {"255.255.255.255", -1, None, "*", 0, 1, -1}, // INADDR_NONE is no dotted address
+    };
+    for (const auto& c : cases) {
+        int asks = 0, resolved = 0;
+        Sock->OnHostResolved = [&](TComponent*) { ++resolved; };
+        Sock->OnInvalidHost = nullptr;
+        if (c.handler >= 0) {
+            Sock->OnInvalidHost = [&](bool& Handled) {
+                ++asks;
+                Handled = c.handler > 0;
+                if (c.handler == 2) Sock->SetHost("127.0.0.1");
+            };
+        }
+        // The time-out or a cancel is posted at the lookup's "Timer On": dispatched in the wait,
+        // before the lookup's completion.
+        std::optional<TLater> during;
+        Statuses.clear();
+        Sock->OnStatus = [&](TComponent*, const std::string& S) {
+            Statuses.push_back(S);
+            if (S == "Timer On" && c.during != None && !during) {
+                during.emplace(0, [&] { c.during == TimeOut ? Sock->TimerFired(nullptr) : Sock->Cancel(); });
+            }
+        };
+        Sock->SetHost(c.host);
+        Sock->SetPort(peer.Port());
+        Sock->SetTimeOut(1000);
+        const std::string raised = Raised([&] { Sock->Connect(); });
+        if (*c.raised == '*') {
+            EXPECT_NE(raised, "") << c.host; // nothing listens on the broadcast address
+            EXPECT_EQ(Sock->RemoteAddress().sin_addr.s_addr, INADDR_NONE);
+        } else {
+            EXPECT_EQ(raised, c.raised) << c.host << " " << c.handler;
+        }
+        EXPECT_EQ(asks, c.asks) << c.host << " " << c.handler;
+        EXPECT_EQ(resolved, c.resolved) << c.host << " " << c.handler;
+        if (c.timerOns >= 0) {
+            EXPECT_EQ(Count("Timer On"), c.timerOns) << c.host << " " << c.handler;
+        }
+        EXPECT_EQ(Sock->TimedOut(), c.during == TimeOut);
+        if (raised.empty()) {
+            EXPECT_EQ(Sock->GetRemoteIP(), "127.0.0.1");
+            Sock->Disconnect();
+        }
+    }
+    // The lookups given up still complete, into buffers of their own.
+    PumpFor(100);
+}
+
+TEST_F(Psock, RefusedConnectionFailsWithoutOnError)
+{
+    TPeer closed(nullptr);
+    const int port = closed.Port();
+    closesocket(closed.Listener()); // nothing listens there any more
+    std::vector<std::string> log;
+    Sock->OnError = [&](TComponent*, uint16_t, const std::string&) { log.push_back("error"); };
+    Sock->OnConnectionFailed = [&](TObject*) { log.push_back("failed"); };
+    Sock->SetLastErrorNo(4242);
+    Sock->SetHost("127.0.0.1");
+    Sock->SetPort(port);
+    try {
+        Sock->Connect();
+        log.push_back("connected");
+    } catch (const ESockError& e) {
+        log.push_back(e.Message());
+    }
+    EXPECT_EQ(log, (std::vector<std::string>{"failed", "Connection Failed"}));
+    EXPECT_EQ(Sock->LastErrorNo(), 4242);
+    EXPECT_FALSE(Sock->Connected());
+}
+
+TEST_F(Psock, ConnectEndsByTimeOutOrCancel)
+{
+    // A listener whose queue is full: further connection requests are not answered.
+    TPeer full(nullptr, 0);
+    std::vector<SOCKET> fillers;
+    for (int i = 0; i < 4; ++i) {
+        SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
+        u_long on = 1;
+        ioctlsocket(s, FIONBIO, &on);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        a.sin_port = htons(static_cast<u_short>(full.Port()));
+        connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        fillers.push_back(s);
+    }
+    Sleep(100);
+    Sock->SetHost("127.0.0.1");
+    Sock->SetPort(full.Port());
+    Sock->SetTimeOut(1000);
+    std::vector<std::string> log;
+    Sock->OnConnectionFailed = [&](TObject*) { log.push_back("failed"); };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Raised<ESockError>([&] { Sock->Connect(); }), "Connection Timed out");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::seconds(10));
+    EXPECT_TRUE(Sock->TimedOut());
+    Sock->Disconnect();
+
+    Sock->SetTimeOut(0);
+    const TLater cancel(150, [&] { Sock->Cancel(); });
+    EXPECT_EQ(Raised<ESockError>([&] { Sock->Connect(); }), "Connection Canceled");
+    EXPECT_EQ(log, (std::vector<std::string>{"failed", "failed"}));
+    for (SOCKET s : fillers) closesocket(s);
+}
+
+TEST_F(Psock, NoticesFireTheirEventsAndHandlerFaultsStayInside)
+{
+    const struct {
+        UINT msg;
+        WORD event, error;
+        const char* fired; // events, in order
+        bool connected;
+    } cases[] = {
+        {CM_SOCKETMESSAGE, FD_READ, 0, "data", false},
+        {CM_SOCKETMESSAGE, FD_OOB, 0, "", false},
+        {CM_SOCKETMESSAGE, FD_CONNECT, WSAECONNREFUSED, "", false},
+        {CM_SOCKETMESSAGE, FD_CONNECT, 0, "connect", true},
+        {CM_SOCKETMESSAGE, FD_ACCEPT, 0, "accept", true},
+        {CM_LOOKUPMESSAGE, FD_ACCEPT, 0, "disconnect", true}, // an accept reported on the second number
+    };
+    for (const auto& c : cases) {
+        std::string fired;
+        const auto record = [&](const char* What) {
+            return [&fired, What](TObject*) {
+                fired += What;
+                throw Exception("handler fault");
+            };
+        };
+        Sock->OnDataAvailable = record("data");
+        Sock->OnConnect = record("connect");
+        Sock->OnAccept = record("accept");
+        Sock->OnDisconnect = record("disconnect");
+        PostMessageA(Sock->MessageWindow(), c.msg, Sock->SocketHandle(), MAKELPARAM(c.event, c.error));
+        PumpFor(30);
+        EXPECT_EQ(fired, c.fired) << c.msg << "/" << c.event;
+        EXPECT_EQ(Sock->Connected(), c.connected) << c.msg << "/" << c.event;
+        Sock->OnDisconnect = nullptr;
+        Sock->Disconnect();
+    }
+    EXPECT_EQ(SendMessageA(Sock->MessageWindow(), WM_USER, 0, 0), 0); // below the socket messages
+    EXPECT_TRUE(Boxes.empty());
+}
+
+TEST_F(Psock, ProxyIsConnectedToInsteadOfTheHost)
+{
+    TPeer proxy([](TPeer& p) { p.Send("via proxy\r\n"); p.Recv(); });
+    Sock->SetHost("no-such-host.invalid");
+    Sock->SetPort(1);
+    Sock->SetProxy("127.0.0.1");
+    Sock->SetProxyPort(static_cast<uint16_t>(proxy.Port()));
+    Sock->Connect();
+    EXPECT_EQ(ntohs(Sock->RemoteAddress().sin_port), proxy.Port());
+    EXPECT_EQ(Sock->ReadLn(), "via proxy\r\n");
+}
+
+TEST_F(Psock, CertifyConnectAsksOnceAndRaisesThePlainException)
+{
+    TPeer peer([](TPeer& p) { p.Recv(); });
+    const struct {
+        int mode; // 0 no handler, 1 not handled, 2 handled without connecting, 3 connects
+        const char* raised;
+    } cases[] = {{0, "Not Connected"}, {1, "Not Connected"}, {2, "Not Connected"}, {3, ""}};
+    for (const auto& c : cases) {
+        int asks = 0;
+        Sock->OnConnectionRequired = nullptr;
+        if (c.mode > 0) {
+            Sock->OnConnectionRequired = [&](bool& Handled) {
+                ++asks;
+                Handled = c.mode >= 2;
+                if (c.mode == 3) ConnectTo(peer);
+            };
+        }
+        std::string raised;
+        try {
+            Sock->CertifyConnect();
+        } catch (const ESockError&) {
+            raised = "ESockError";
+        } catch (const Exception& e) {
+            raised = e.Message();
+        }
+        EXPECT_EQ(raised, c.raised) << c.mode;
+        EXPECT_EQ(asks, c.mode > 0 ? 1 : 0);
+    }
+}
+
+TEST_F(Psock, DisconnectGivesAFreshSocketThatConnectsAgain)
+{
+    {
+        TPeer peer([](TPeer& p) { p.Recv(); });
+        int disconnects = 0;
+        Sock->OnDisconnect = [&](TObject*) { ++disconnects; };
+        ConnectTo(peer);
+        Sock->Disconnect();
+        EXPECT_EQ(disconnects, 1);
+        EXPECT_FALSE(Sock->Connected());
+        EXPECT_NE(Sock->SocketHandle(), NoSocket);
+    }
+    TPeer again([](TPeer& p) { p.Send("hello again\r\n"); p.Recv(); });
+    ConnectTo(again);
+    EXPECT_EQ(Sock->ReadLn(), "hello again\r\n");
+}
+
+TEST_F(Psock, DestroyingAConnectedComponentFiresNothing)
+{
+    TPeer peer([](TPeer& p) { p.Recv(); });
+    auto* sock = new TPowersock(nullptr);
+    int fired = 0;
+    sock->SetReportLevel(8);
+    sock->SetHost("127.0.0.1");
+    sock->SetPort(peer.Port());
+    sock->Connect();
+    sock->OnDisconnect = [&](TObject*) { ++fired; };
+    sock->OnStatus = [&](TComponent*, const std::string&) { ++fired; };
+    delete sock;
+    EXPECT_EQ(fired, 0);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Lines and replies.
+
+TEST_F(Psock, GreetingAndMultiLineReplies)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send("220-first\r\n220-second\r\n220 last\r\n");
+        p.RecvLine();
+        p.Send("250-a\r\n250 b\r\n");
+        p.RecvLine();
+        p.Send("no number\r\n");
+        p.RecvLine();
+        p.Send("65536 too big\r\n");
+        p.RecvLine();
+        p.Close();
+    });
+    ConnectTo(peer);
+    EXPECT_EQ(Sock->ReadLn(), "220-first\r\n");
+    EXPECT_EQ(Sock->ReadLn(), "220-second\r\n");
+    EXPECT_EQ(Sock->ReadLn(), "220 last\r\n");
+    EXPECT_EQ(Sock->Transaction("EHLO x"), "250-a\r\n");
+    EXPECT_EQ(Sock->ReplyNumber(), 250);
+    EXPECT_EQ(Sock->ReadLn(), "250 b\r\n");
+    EXPECT_EQ(Sock->Transaction("NOOP"), "no number\r\n");
+    EXPECT_EQ(Sock->ReplyNumber(), 0);
+    EXPECT_THROW(Sock->Transaction("BIG"), ERangeError);
+    EXPECT_EQ(Sock->TransactionReply(), "65536 too big\r\n");
+    Sock->SetReportLevel(1);
+    Statuses.clear();
+    EXPECT_EQ(Sock->Transaction("QUIT"), ""); // closed
+    EXPECT_EQ(Sock->ReplyNumber(), 0);
+    EXPECT_EQ(Sock->TransactionReply(), "");
+    EXPECT_TRUE(Statuses.empty());
+    EXPECT_EQ(peer.Finish(), "EHLO x\r\nNOOP\r\nBIG\r\nQUIT\r\n");
+}
+
+TEST_F(Psock, LinesArriveInPiecesAndWhatFollowsStays)
+{
+    TPeer peer([](TPeer& p) {
+        for (const char* piece : {"25", "0 o", "k\r", "\nA\r\nB", "C", "\r\n", "abc"}) {
+            p.Send(piece);
+            Sleep(40);
+        }
+        Sleep(100);
+        p.Send("defg");
+        p.Recv();
+    });
+    ConnectTo(peer);
+    EXPECT_EQ(Sock->ReadLn(), "250 ok\r\n");
+    EXPECT_EQ(Sock->ReadLn(), "A\r\n");
+    EXPECT_TRUE(PumpUntil([&] { return Sock->DataAvailable(); }));
+    EXPECT_EQ(Sock->Read(1), "B");
+    EXPECT_EQ(Sock->ReadLn(), "C\r\n");
+    EXPECT_EQ(Sock->Read(5), "abcde"); // waits for the rest, then leaves what follows
+    EXPECT_EQ(Sock->Read(0), "fg");
+    EXPECT_EQ(Count("Read( 5 )"), 1);
+}
+
+TEST_F(Psock, WritesSendTheTextUpToItsFirstZeroByte)
+{
+    TPeer peer([](TPeer& p) {
+        p.Recv(6 + 65535);
+        p.Send("done\r\n");
+        p.Recv();
+    });
+    ConnectTo(peer);
+    Sock->Writeln("");
+    Sock->Write(std::string("ab\0cd", 5));
+    const char raw[] = "xyz";
+    Sock->SendBuffer(raw, 2);
+    Sock->Write(std::string(65535, 'b'));
+    EXPECT_EQ(Sock->ReadLn(), "done\r\n");
+    Sock->Disconnect();
+    EXPECT_EQ(peer.Finish(), "\r\nabxy" + std::string(65535, 'b'));
+}
+
+TEST_F(Psock, CountsThatDoNotFitTheirWidthAreRangeErrors)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send(std::string(70000, 'w'));
+        p.Recv();
+    });
+    ConnectTo(peer);
+    ASSERT_TRUE(PumpUntil([&] {
+        char buffer[65536];
+        return recv(Sock->SocketHandle(), buffer, sizeof buffer, MSG_PEEK) == 65536;
+    }));
+    const char raw[] = "xyz";
+    const struct {
+        const char* what;
+        std::function<void()> run;
+    } cases[] = {
+        {"Write of 65,536", [&] { Sock->Write(std::string(65536, 'a')); }},
+        {"SendBuffer of 65,536", [&] { Sock->SendBuffer(raw, 65536); }},
+        {"SendBuffer of -1", [&] { Sock->SendBuffer(raw, -1); }},
+        {"Read of 65,536", [&] { Sock->Read(65536); }},
+        {"Read of -1", [&] { Sock->Read(-1); }},
+        {"Read(0) of 65,536 waiting", [&] { Sock->Read(0); }},
+        {"negative time-out", [&] { Sock->SetTimeOut(-1); Sock->ReadLn(); }},
+        {"host name of 65,537", [&] { Sock->Disconnect(); Sock->SetHost(std::string(65537, 'h')); Sock->Connect(); }},
+    };
+    for (const auto& c : cases) {
+        EXPECT_THROW(c.run(), ERangeError) << c.what;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Captures, files and streams.
+
+std::string TempFile(const std::string& Name, const std::string& Content)
+{
+    char folder[MAX_PATH];
+    GetTempPathA(MAX_PATH, folder);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    const std::string path = std::string(folder) + "psock_" + std::to_string(now.QuadPart) + "_" + Name;
+    std::ofstream(path, std::ios::binary) << Content;
+    return path;
+}
+std::string FileContent(const std::string& Path)
+{
+    std::ifstream in(Path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+std::string Pattern(std::size_t Size)
+{
+    std::string s(Size, '\0');
+    for (std::size_t i = 0; i < Size; ++i) s[i] = static_cast<char>(i * 7 + i / 251);
+    return s;
+}
+
+TEST_F(Psock, CapturesTakeOneReceiveOrAtLeastTheirSize)
+{
+    const std::string hundred = Pattern(100);
+    TPeer peer([&](TPeer& p) {
+        p.Send(hundred);
+        p.RecvLine();
+        p.Send(hundred);
+        p.RecvLine();
+        for (char c : std::string("drip")) {
+            p.Send(std::string(1, c));
+            Sleep(20);
+        }
+    });
+    ConnectTo(peer);
+    int packets = 0;
+    Sock->OnPacketRecvd = [&](TObject*) { ++packets; };
+    const auto waiting = [&](int N) {
+        return PumpUntil([&] {
+            char buffer[256];
+            return recv(Sock->SocketHandle(), buffer, sizeof buffer, MSG_PEEK) == N;
+        });
+    };
+    ASSERT_TRUE(waiting(100));
+    TMemoryStream stream;
+    Sock->CaptureStream(stream, -1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())), hundred);
+    EXPECT_EQ(Sock->BytesRecvd(), 100);
+    Sock->CaptureStream(stream, -1); // nothing waits: one receive that takes nothing
+    EXPECT_EQ(stream.Size(), 100);
+    Sock->Writeln("next");
+    ASSERT_TRUE(waiting(100));
+    std::string s;
+    Sock->CaptureString(s, 10); // a lower bound: the whole block comes back
+    EXPECT_EQ(s, hundred);
+    Sock->Writeln("drip");
+    Sock->CaptureString(s, -1); // single bytes until the peer closes
+    EXPECT_EQ(s, "drip");
+    EXPECT_GE(packets, 3);
+}
+
+TEST_F(Psock, FilterHeaderStopsAtTheBlankLine)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send("From: a\r\nTo: b\r\n");
+        Sleep(30);
+        p.Send("\r\nbody\r\n");
+        p.Recv();
+    });
+    ConnectTo(peer);
+    TMemoryStream stream;
+    Sock->FilterHeader(stream);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), static_cast<std::size_t>(stream.Size())),
+              "From: a\r\nTo: b\r\n\r\n");
+    EXPECT_EQ(Sock->ReadLn(), "body\r\n");
+}
+
+TEST_F(Psock, StreamsAndFilesTravelWhole)
+{
+    const std::string big = Pattern(300000);
+    const std::string path = TempFile("send.bin", big);
+    TPeer peer([](TPeer& p) {
+        p.Recv(600000);
+        p.Send("done\r\n"); // the component's close resets: nothing may be left unread
+        p.Recv();
+    });
+    ConnectTo(peer);
+    int packets = 0;
+    Sock->OnPacketSent = [&](TObject*) { ++packets; };
+    TMemoryStream stream;
+    stream.WriteBuffer(big.data(), static_cast<int32_t>(big.size()));
+    Sock->SendStream(stream);
+    EXPECT_EQ(Sock->BytesSent(), 300000);
+    EXPECT_EQ(Sock->BytesTotal(), 300000);
+    Sock->SendFile(path);
+    EXPECT_EQ(Sock->BytesSent(), 600000); // SendFile adds to the count
+    EXPECT_GE(packets, 10);
+    EXPECT_THROW(Sock->SendFile(path + ".missing"), EFOpenError);
+    EXPECT_EQ(Sock->ReadLn(), "done\r\n");
+    Sock->Disconnect();
+    EXPECT_TRUE(peer.Finish() == big + big);
+    DeleteFileA(path.c_str());
+}
+
+TEST_F(Psock, CaptureFileAndAppendFileEndWithThePeer)
+{
+    const std::string big = Pattern(200000);
+    const std::string captured = TempFile("capture.bin", "old content");
+    const std::string appended = TempFile("append.bin", "head:");
+    for (bool append : {false, true}) {
+        TPeer peer([&](TPeer& p) {
+            p.Send(big.substr(0, 1000));
+            Sleep(50);
+            p.Send(big.substr(1000));
+        });
+        ConnectTo(peer);
+        if (append) {
+            Sock->AppendFile(appended);
+            EXPECT_FALSE(Sock->Connected()); // it ends with the close notification
+        } else {
+            Sock->CaptureFile(captured);
+            Sock->Disconnect();
+        }
+        EXPECT_EQ(Sock->BytesRecvd(), 200000);
+    }
+    EXPECT_TRUE(FileContent(captured) == big);
+    EXPECT_TRUE(FileContent(appended) == "head:" + big);
+    DeleteFileA(captured.c_str());
+    DeleteFileA(appended.c_str());
+}
+
+TEST_F(Psock, CloseNoticeWhileDataWaitsLeavesTheConnection)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send("last\r\n");
+        p.Close();
+    });
+    int disconnects = 0;
+    Sock->OnDisconnect = [&](TObject*) { ++disconnects; };
+    ConnectTo(peer);
+    ASSERT_TRUE(PumpUntil([&] { return Sock->DataAvailable(); }));
+    PostMessageA(Sock->MessageWindow(), CM_SOCKETMESSAGE, Sock->SocketHandle(), FD_CLOSE);
+    PumpFor(50);
+    EXPECT_TRUE(Sock->Connected());
+    EXPECT_EQ(disconnects, 0);
+    EXPECT_EQ(Sock->ReadLn(), "last\r\n");
+    EXPECT_EQ(Sock->ReadLn(), ""); // closed
+    EXPECT_TRUE(PumpUntil([&] { return !Sock->Connected(); }));
+    EXPECT_EQ(disconnects, 1);
+    // A notice for a socket that is no longer the component's changes nothing.
+    const uint16_t fresh = Sock->SocketHandle();
+    PostMessageA(Sock->MessageWindow(), CM_SOCKETMESSAGE, fresh + 4, FD_CLOSE);
+    PumpFor(30);
+    EXPECT_EQ(Sock->SocketHandle(), fresh);
+    EXPECT_EQ(disconnects, 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Peers that misbehave: every operation ends, within its time-out or by Cancel.
+
+TEST_F(Psock, LongLinesFitTheBufferOrFailClearly)
+{
+    const std::string fits = std::string(65535, 'x') + "\n";
+    TPeer peer([&](TPeer& p) {
+        p.Send(fits);
+        p.Send(std::string(65536, 'y') + "\nafter\r\n");
+        p.Send(std::string(200000, 'z'));
+        p.Recv();
+    });
+    ConnectTo(peer);
+    EXPECT_TRUE(Sock->ReadLn() == fits);
+    EXPECT_EQ(Raised<ESockError>([&] { Sock->ReadLn(); }), "Socket readln line too long");
+    EXPECT_TRUE(Sock->Connected()); // left as it was: the rest of the line is still there
+    EXPECT_EQ(Sock->ReadLn(), "\n");
+    EXPECT_EQ(Sock->ReadLn(), "after\r\n");
+    Sock->SetTimeOut(1000);
+    EXPECT_EQ(Raised<ESockError>([&] { Sock->ReadLn(); }), "Socket readln line too long"); // a flood
+    EXPECT_TRUE(Sock->Connected());
+}
+
+TEST_F(Psock, SilentPeerEndsByTimeOutOrCancel)
+{
+    TPeer peer([](TPeer& p) {
+        p.Send("part");
+        p.Recv();
+    });
+    ConnectTo(peer);
+    int afterAbort = 0;
+    Sock->OnAfterAbort = [&](TObject*) { ++afterAbort; };
+    Sock->SetTimeOut(500);
+    const struct {
+        const char* what;
+        std::function<void()> run;
+        const char* raised;
+    } cases[] = {
+        {"readln", [&] { Sock->ReadLn(); }, "Socket readln aborted"},
+        {"read", [&] { TLater later(300, [&] { Sock->Cancel(); }); Sock->Read(10); }, "Socket send aborted"},
+        {"capture", [&] { std::string s; Sock->CaptureString(s, 100); }, "Socket capture aborted"},
+        {"cancel", [&] { TLater later(200, [&] { Sock->Abort(); }); Sock->ReadLn(); }, "Socket readln aborted"},
+    };
+    for (const auto& c : cases) {
+        const int before = afterAbort;
+        EXPECT_EQ(Raised<EAbortError>(c.run), c.raised) << c.what;
+        EXPECT_EQ(afterAbort, before + 1) << c.what;
+        EXPECT_FALSE(Sock->Canceled()) << c.what;
+    }
+}
+
+TEST_F(Psock, DrippingPeerFinishesALineAndTheTimeOutBoundsACapture)
+{
+    TPeer peer([](TPeer& p) {
+        for (char c : std::string("250 slow\r\n") + std::string(60, '.')) {
+            p.Send(std::string(1, c));
+            Sleep(25);
+        }
+        p.Hold();
+    });
+    ConnectTo(peer);
+    Sock->SetTimeOut(1000);
+    EXPECT_EQ(Sock->ReadLn(), "250 slow\r\n");
+    // Each block re-arms the time-out without restarting it: it bounds the whole capture.
+    std::string s;
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Raised<EAbortError>([&] { Sock->CaptureString(s, 1000); }), "Socket capture aborted");
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_LT(waited, std::chrono::milliseconds(2000)); // a restarted count would end after the dots, at 2.5 s
+    EXPECT_GT(s.size(), 5u);
+    EXPECT_LT(s.size(), 60u);
+}
+
+TEST_F(Psock, PeerThatNeverReadsEndsTheSendByTimeOut)
+{
+    TPeer peer([](TPeer& p) { p.Hold(); });
+    ConnectTo(peer);
+    Sock->SetTimeOut(500);
+    const std::string block(65535, 's');
+    std::string raised;
+    for (int i = 0; i < 2000 && raised.empty(); ++i) {
+        raised = Raised<EAbortError>([&] { Sock->Write(block); });
+    }
+    EXPECT_EQ(raised, "Socket send aborted");
+    Sock->Disconnect();
+}
+
+TEST_F(Psock, PeerThatEndsMidLineGivesAnEmptyLine)
+{
+    const struct {
+        const char* what;
+        bool reset;
+    } cases[] = {{"close", false}, {"reset", true}};
+    for (const auto& c : cases) {
+        TPeer peer([&](TPeer& p) {
+            p.Send("25");
+            Sleep(100);
+            c.reset ? p.Reset() : p.Close();
+        });
+        ConnectTo(peer);
+        std::string line = "unset";
+        const std::string raised = Raised<ESockError>([&] { line = Sock->ReadLn(); });
+        // A reset seen by the read itself is a socket error; seen by the close notice first, the
+        // socket is replaced and the line is empty.
+        EXPECT_TRUE(line.empty() || raised == "10054:Connection reset by peer") << c.what << ": " << raised;
+        if (!c.reset) {
+            EXPECT_EQ(line, "");
+        }
+        PumpUntil([&] { return !Sock->Connected(); });
+        Sock->Disconnect();
+    }
+}
+
+} // namespace

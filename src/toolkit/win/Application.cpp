@@ -151,8 +151,10 @@ void TApplication::FormDestroyed(TForm* Form) noexcept
 
 bool TApplication::Dispatch(MSG& Msg)
 {
-    // Keyboard navigation (Tab, Enter, Escape) inside the program's forms.
-    if (Msg.hwnd != nullptr) {
+    // Keyboard navigation (Tab, Enter, Escape) inside the program's forms. Only keys need it; the
+    // look-up of the form is skipped for every other message (the socket layer's notifications
+    // arrive by the thousand during a transfer).
+    if (Msg.hwnd != nullptr && Msg.message >= WM_KEYFIRST && Msg.message <= WM_KEYLAST) {
         HWND root = GetAncestor(Msg.hwnd, GA_ROOT);
         if (dynamic_cast<TForm*>(TWinControl::FromHandle(root)) != nullptr && IsDialogMessageA(root, &Msg)) {
             return true;

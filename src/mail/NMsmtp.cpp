@@ -39,25 +39,18 @@ TNMSMTP::~TNMSMTP()
 // ---------------------------------------------------------------------------------------------
 // Replies.
 
-namespace {
-
-// Reads continuation lines into Reply until its last line; false when the connection ended
-// first (Reply is then empty).
-template <typename ReadLine>
-bool ReadRest(std::string& Reply, ReadLine&& Read)
+bool TNMSMTP::ReadRest(std::string& Reply)
 {
     while (IsContinuationLine(Reply)) {
-        Reply = Read();
+        Reply = ReadLn();
         if (Reply.empty()) return false;
     }
     return true;
 }
 
-} // namespace
-
 void TNMSMTP::ReadExtraLines(std::string& Reply)
 {
-    if (!ReadRest(Reply, [this] { return ReadLn(); })) {
+    if (!ReadRest(Reply)) {
         throw Exception(ConnectionClosed);
     }
 }
@@ -67,7 +60,7 @@ std::string TNMSMTP::Command(const std::string& Line)
     std::string reply = Transaction(Line);
     // Read as one line, the rest of a longer reply would be taken for the replies of the
     // commands that follow: a refused mail could then read as accepted.
-    if (reply.empty() || !ReadRest(reply, [this] { return ReadLn(); })) {
+    if (reply.empty() || !ReadRest(reply)) {
         throw Exception(ConnectionClosed);
     }
     return reply;
@@ -226,7 +219,7 @@ bool TNMSMTP::SendMailSteps()
 
     // A close instead of the reply leaves the mail's fate unknown: it is not taken as accepted.
     std::string reply = Transaction(".");
-    const bool whole = !reply.empty() && ReadRest(reply, [this] { return ReadLn(); });
+    const bool whole = !reply.empty() && ReadRest(reply);
     if (!whole || ReplyNumber() >= 400) {
         if (OnFailure) {
             OnFailure(this);
@@ -293,7 +286,7 @@ bool TNMSMTP::ExpandList(const std::string& ListName)
     std::string last = first;
     // The whole reply is read before the handler runs, so that anything it asks of the server
     // gets its own reply.
-    if (first.empty() || !ReadRest(last, [this] { return ReadLn(); })) {
+    if (first.empty() || !ReadRest(last)) {
         throw Exception(ConnectionClosed);
     }
     if (ReplyNumber() >= 400) {

@@ -102,6 +102,9 @@ public:
     THandlerEvent OnAuthenticationFailed;
 
 private:
+    // Reads continuation lines into Reply until its last line; false when the connection ended
+    // first (Reply is then empty).
+    bool ReadRest(std::string& Reply);
     // Transaction, then the rest of a multi-line reply; the reply's last line. Raises when the
     // server closed instead of replying.
     std::string Command(const std::string& Line);

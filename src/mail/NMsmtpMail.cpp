@@ -1,6 +1,7 @@
 #include "NMsmtpMail.h"
 
 #include <chrono>
+#include <cstring>
 #include <random>
 
 #include "NMS_Stream.h"
@@ -85,6 +86,28 @@ void LoadAttachment(const std::string& Path, TMemoryStream& Target)
     Target.SetSize(size);
     file.ReadBuffer(Target.Memory(), static_cast<int32_t>(size));
     Target.SetPosition(0);
+}
+
+// Appends encoded lines to Stream as they go on the wire: a line that begins with "." gets one
+// more in front. A uuencoded line of 14 bytes begins with its length character, "."; sent as it
+// is, the server would take the dot away (or end the data at a line "." alone).
+void AppendStuffed(TMemoryStream& Stream, const uint8_t* Data, int64_t Size)
+{
+    const auto write = [&Stream](const void* From, int64_t Count) {
+        if (Count > 0) Stream.WriteBuffer(From, static_cast<int32_t>(Count));
+    };
+    int64_t written = 0;
+    for (int64_t line = 0; line < Size;) {
+        if (Data[line] == '.') {
+            write(Data + written, line - written);
+            write(".", 1);
+            written = line;
+        }
+        const void* lf = std::memchr(Data + line, '\n', static_cast<std::size_t>(Size - line));
+        if (lf == nullptr) break;
+        line = static_cast<const uint8_t*>(lf) - Data + 1;
+    }
+    write(Data + written, Size - written);
 }
 
 } // namespace
@@ -363,6 +386,8 @@ void AppendAttachment(const std::string& Path, const std::string& Boundary, UUMe
         throw;
     }
     if (Events.OnEncodeEnd) Events.OnEncodeEnd(Path);
-    target.SetPosition(0);
-    MailStream.CopyFrom(target, 0);
+    if (!target.FlushBuffer()) {
+        throw EWriteError("Attachment \"" + Path + "\" could not be held in memory");
+    }
+    AppendStuffed(MailStream, encoded.Memory(), encoded.Size());
 }

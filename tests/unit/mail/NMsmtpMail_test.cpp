@@ -253,7 +253,8 @@ TEST(SmtpCore, MultipartLayout)
     msg.SetFromAddress("a@b");
     msg.ToAddress().Add("c@d");
     Fill(msg.Body(), {"text", ".dot"});
-    Fill(msg.Attachments(), {dir.File("cat.txt", "Cat"), dir.File("empty.bin", "")});
+    // A uuencoded line of 14 bytes begins with its length character, ".", which is stuffed.
+    Fill(msg.Attachments(), {dir.File("cat.txt", "Cat"), dir.File("empty.bin", ""), dir.File("14.bin", "fourteen bytes")});
     for (const UUMethods method : {uuMime, uuCode}) {
         Assembled a;
         a.Run(msg, {mtHtml, "iso-2022-jp", method});
@@ -268,10 +269,13 @@ TEST(SmtpCore, MultipartLayout)
         };
         const std::string expect = "--" + b + "\r\nContent-Type: text/plain; charset=iso-2022-jp\r\n\r\ntext\r\n..dot\r\n" +
                                    part("cat.txt", method == uuMime ? "Q2F0\r\n" : "#0V%T\r\n`\r\n") +
-                                   part("empty.bin", method == uuMime ? "" : "`\r\n") + "--" + b + "--\r\n";
+                                   part("empty.bin", method == uuMime ? "" : "`\r\n") +
+                                   part("14.bin", method == uuMime ? "Zm91cnRlZW4gYnl0ZXM=\r\n" : "..9F]U<G1E96X@8GET97,\r\n`\r\n") +
+                                   "--" + b + "--\r\n";
         EXPECT_EQ(Content(a.Stream), expect) << method;
-        EXPECT_EQ(a.Events, (std::vector<std::string>{"start " + msg.Attachments()[0], "end " + msg.Attachments()[0],
-                                                      "start " + msg.Attachments()[1], "end " + msg.Attachments()[1]}));
+        std::vector<std::string> events;
+        for (int i = 0; i < 3; ++i) events.insert(events.end(), {"start " + msg.Attachments()[i], "end " + msg.Attachments()[i]});
+        EXPECT_EQ(a.Events, events);
     }
 }
 
@@ -513,7 +517,7 @@ TEST(SmtpCore, PythonReadsTheAssembledMail)
     msg.ToAddress().Add("Name <c@d>");
     msg.SetSubject("=?iso-2022-jp?B?GyRCNS1GfiRKJDcbKEI=?=");
     Fill(msg.Body(), {"hello", ".", "x\r\n.\r\nQUIT", "y\rz"});
-    Fill(msg.Attachments(), {dir.File("every byte.bin", every), dir.File("empty.bin", "")});
+    Fill(msg.Attachments(), {dir.File("every byte.bin", every), dir.File("empty.bin", ""), dir.File("14.bin", "fourteen bytes")});
     const std::string body = dir.File("body.txt", "hello\r\n.\r\nx\r\n.\r\nQUIT\r\ny\r\nz");
     for (const UUMethods method : {uuMime, uuCode}) {
         Assembled a;
@@ -524,7 +528,8 @@ TEST(SmtpCore, PythonReadsTheAssembledMail)
         const std::string command = std::string(SETUP_PYTHON) + " " + MAIL_CHECK_SCRIPT + " --stuffed '" + mail +
                                     "' --body-file '" + body + "' --encoding " +
                                     (method == uuMime ? "base64" : "x-uuencode") + " --attachment 'every byte.bin=" +
-                                    msg.Attachments()[0] + "' --attachment 'empty.bin=" + msg.Attachments()[1] + "'";
+                                    msg.Attachments()[0] + "' --attachment 'empty.bin=" + msg.Attachments()[1] +
+                                    "' --attachment '14.bin=" + msg.Attachments()[2] + "'";
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
     // The checker itself finds a damaged mail.
@@ -535,7 +540,7 @@ TEST(SmtpCore, PythonReadsTheAssembledMail)
     const std::string mail = dir.File("bad.txt", wire);
     const std::string command = std::string(SETUP_PYTHON) + " " + MAIL_CHECK_SCRIPT + " --stuffed '" + mail +
                                 "' --attachment 'every byte.bin=" + msg.Attachments()[0] + "' --attachment 'empty.bin=" +
-                                msg.Attachments()[1] + "' >/dev/null";
+                                msg.Attachments()[1] + "' --attachment '14.bin=" + msg.Attachments()[2] + "' >/dev/null";
     EXPECT_NE(std::system(command.c_str()), 0);
 }
 #endif

@@ -1,0 +1,146 @@
+// Sending one mail with a 10 MiB attachment to the SMTP test peer (aiosmtpd on loopback), under
+// Wine: TNMSMTP's Connect, SendMail (assembly, encoding, transfer) and Disconnect, against
+// Python's smtplib connecting, sending a message of the same attachment with send_message and
+// quitting (bench/smtp_send.py), to the same peer in the same run. The Python side runs first,
+// started as a host program (Wine runs a program that is no Windows program as one of the host),
+// and leaves its peer up for this side. Each time is the best of three rounds.
+// Ratio = ours / Python's send_message; Python's building and sending is printed beside it.
+#include "Win.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <string>
+
+#include "BenchUtil.h"
+#include "Handles.h"
+#include "NMsmtp.h"
+
+namespace {
+
+constexpr std::size_t kBytes = 10u << 20;
+constexpr int kRuns = 3;
+
+std::string WindowsPath(const std::string& HostPath)
+{
+    std::string path = "Z:" + HostPath;
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    return path;
+}
+
+// Runs a host shell command (host paths; no double quotes in it) and returns its standard
+// output. Wine starts a host program without a process handle to wait on and without the
+// standard handles given to it, so the output goes to a file in Folder that is renamed into
+// place once the command has ended, and the rename is awaited.
+std::string RunHost(const std::string& Command, const std::string& Folder)
+{
+    static int runs = 0;
+    const std::string out = Folder + "/out-" + std::to_string(++runs);
+    std::string line = "/bin/sh -c \"" + Command + " > '" + out + ".tmp'; mv '" + out + ".tmp' '" + out + "'\"";
+    STARTUPINFOA start{};
+    start.cb = sizeof start;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessA("Z:\\bin\\sh", line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &start, &started)) {
+        std::fprintf(stderr, "bench_smtp_send: cannot start the host shell (error %lu)\n", GetLastError());
+        return {};
+    }
+    const TKernelHandle process(started.hProcess), thread(started.hThread);
+    const std::string done = WindowsPath(out);
+    for (const DWORD begun = GetTickCount(); GetFileAttributesA(done.c_str()) == INVALID_FILE_ATTRIBUTES; Sleep(100)) {
+        if (GetTickCount() - begun > 15 * 60 * 1000) return {};
+    }
+    std::ifstream in(done, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// Removes Folder with the files in it (no subfolders).
+void RemoveFolder(const std::string& Folder)
+{
+    WIN32_FIND_DATAA entry;
+    if (const TFindHandle find(FindFirstFileA((Folder + "\\*").c_str(), &entry)); find) {
+        do {
+            DeleteFileA((Folder + "\\" + entry.cFileName).c_str());
+        } while (FindNextFileA(find.Get(), &entry));
+    }
+    RemoveDirectoryA(Folder.c_str());
+}
+
+std::map<std::string, std::string> Values(const std::string& Text)
+{
+    std::map<std::string, std::string> values;
+    std::size_t at = 0;
+    while (at < Text.size()) {
+        const std::size_t end = Text.find('\n', at);
+        const std::string line = Text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+        const std::size_t space = line.find(' ');
+        if (space != std::string::npos) values[line.substr(0, space)] = line.substr(space + 1);
+        at = end == std::string::npos ? Text.size() : end + 1;
+    }
+    return values;
+}
+
+} // namespace
+
+int main()
+{
+    const std::string folder = "/tmp/bench_smtp_send_" + std::to_string(GetCurrentProcessId());
+    const std::string file = folder + "/attachment.bin";
+    CreateDirectoryA(WindowsPath(folder).c_str(), nullptr);
+    {
+        std::string data(kBytes, '\0');
+        std::mt19937 rng(20261208);
+        for (auto& b : data) b = static_cast<char>(rng());
+        TFileStream out(WindowsPath(file), fmCreate);
+        out.WriteBuffer(data.data(), static_cast<int32_t>(data.size()));
+    }
+
+    auto python = Values(RunHost(std::string(SETUP_BENCH_PYTHON) + " '" SMTP_SEND_SCRIPT "' --keep-peer --runs " +
+                                     std::to_string(kRuns) + " --file '" + file + "'",
+                                 folder));
+    const int port = std::atoi(python["peer_smtp_port"].c_str());
+    bool ok = port > 0 && !python["send_seconds"].empty();
+    double ours = 0;
+    int64_t sent = 0;
+    if (ok) {
+        try {
+            ours = BestSeconds(
+                [&] {
+                    TNMSMTP smtp(nullptr);
+                    smtp.SetHost("127.0.0.1");
+                    smtp.SetPort(port);
+                    smtp.SetUserID("bench");
+                    smtp.SetTimeOut(120000);
+                    TPostMessage& m = smtp.PostMessage();
+                    m.SetFromAddress("bench@peer.test");
+                    m.ToAddress().Add("sink@peer.test");
+                    m.SetSubject("benchmark");
+                    m.Body().Add("A mail with one attachment.");
+                    m.Attachments().Add(WindowsPath(file));
+                    smtp.Connect();
+                    smtp.SendMail();
+                    sent = smtp.BytesSent();
+                    smtp.Disconnect();
+                },
+                kRuns);
+        } catch (const Exception& e) {
+            std::fprintf(stderr, "bench_smtp_send: %s\n", e.Message().c_str());
+            ok = false;
+        }
+    } else {
+        std::fprintf(stderr, "bench_smtp_send: the Python side (%s) did not run\n", SMTP_SEND_SCRIPT);
+    }
+    if (!python["peer_dir"].empty()) {
+        RunHost(std::string(SETUP_BENCH_PYTHON) + " '" SMTP_PEER_SCRIPT "' stop '" + python["peer_dir"] + "'; rm -rf '" +
+                    python["peer_dir"] + "'",
+                folder);
+    }
+    RemoveFolder(WindowsPath(folder));
+    if (!ok) return 1;
+    const double send = std::atof(python["send_seconds"].c_str());
+    std::printf("SendMail of a 10 MiB attachment to the peer: ours %.3f s (%lld bytes of body); Python smtplib "
+                "send_message %.3f s (%s bytes), build and send %s s\n",
+                ours, static_cast<long long>(sent), send, python["message_bytes"].c_str(), python["build_send_seconds"].c_str());
+    return ReportRatio("smtp SendMail vs Python smtplib send_message, 10 MiB attachment", ours / send, "<=", 1.0) ? 0 : 1;
+}

@@ -4,19 +4,10 @@
 
 namespace {
 
-// The text of item Index of a combo box or list box, by that control's own length and text
-// messages; an index outside the list raises.
-std::string ListItemText(HWND Handle, UINT LengthMessage, UINT TextMessage, LRESULT Error, int Index)
-{
-    const LRESULT length = SendMessageA(Handle, LengthMessage, static_cast<WPARAM>(Index), 0);
-    if (length == Error) {
-        throw EListError("List index out of bounds (" + IntToStr(Index) + ")");
-    }
-    std::string text(static_cast<std::size_t>(length) + 1, '\0');
-    SendMessageA(Handle, TextMessage, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<std::size_t>(length));
-    return text;
-}
+const TItemsControl::TItemMessages ComboMessages{CB_ADDSTRING,   CB_RESETCONTENT, CB_GETCOUNT, CB_GETLBTEXTLEN,
+                                                 CB_GETLBTEXT,   CB_GETCURSEL,    CB_SETCURSEL, CB_ERR};
+const TItemsControl::TItemMessages ListMessages{LB_ADDSTRING, LB_RESETCONTENT, LB_GETCOUNT,  LB_GETTEXTLEN,
+                                                LB_GETTEXT,   LB_GETCURSEL,    LB_SETCURSEL, LB_ERR};
 
 } // namespace
 
@@ -67,9 +58,49 @@ void TEdit::CommandNotify(WORD Code)
 }
 
 // ---------------------------------------------------------------------------------------------
+// TItemsControl
+
+void TItemsControl::AddItem(const std::string& Item)
+{
+    SendMessageA(Handle(), FMessages.Add, 0, reinterpret_cast<LPARAM>(Item.c_str()));
+}
+
+void TItemsControl::ClearItems()
+{
+    SendMessageA(Handle(), FMessages.Reset, 0, 0);
+}
+
+int TItemsControl::ItemCount() const
+{
+    return static_cast<int>(SendMessageA(Handle(), FMessages.Count, 0, 0));
+}
+
+std::string TItemsControl::Item(int Index) const
+{
+    const LRESULT length = SendMessageA(Handle(), FMessages.TextLength, static_cast<WPARAM>(Index), 0);
+    if (length == FMessages.Error) {
+        throw EListError("List index out of bounds (" + IntToStr(Index) + ")");
+    }
+    std::string text(static_cast<std::size_t>(length) + 1, '\0');
+    SendMessageA(Handle(), FMessages.Text, static_cast<WPARAM>(Index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<std::size_t>(length));
+    return text;
+}
+
+int TItemsControl::ItemIndex() const
+{
+    return static_cast<int>(SendMessageA(Handle(), FMessages.GetSelection, 0, 0));
+}
+
+void TItemsControl::SetItemIndex(int Value)
+{
+    SendMessageA(Handle(), FMessages.SetSelection, static_cast<WPARAM>(Value), 0);
+}
+
+// ---------------------------------------------------------------------------------------------
 // TComboBox
 
-TComboBox::TComboBox(TComponent* AOwner, TWinControl* AParent) : TWinControl(AOwner, AParent)
+TComboBox::TComboBox(TComponent* AOwner, TWinControl* AParent) : TItemsControl(AOwner, AParent, ComboMessages)
 {
     FColor = clWindow;
     FParentColor = false;
@@ -124,36 +155,6 @@ void TComboBox::FitHeight()
     }
 }
 
-void TComboBox::AddItem(const std::string& Item)
-{
-    SendMessageA(Handle(), CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Item.c_str()));
-}
-
-void TComboBox::ClearItems()
-{
-    SendMessageA(Handle(), CB_RESETCONTENT, 0, 0);
-}
-
-int TComboBox::ItemCount() const
-{
-    return static_cast<int>(SendMessageA(Handle(), CB_GETCOUNT, 0, 0));
-}
-
-std::string TComboBox::Item(int Index) const
-{
-    return ListItemText(Handle(), CB_GETLBTEXTLEN, CB_GETLBTEXT, CB_ERR, Index);
-}
-
-int TComboBox::ItemIndex() const
-{
-    return static_cast<int>(SendMessageA(Handle(), CB_GETCURSEL, 0, 0));
-}
-
-void TComboBox::SetItemIndex(int Value)
-{
-    SendMessageA(Handle(), CB_SETCURSEL, static_cast<WPARAM>(Value), 0);
-}
-
 void TComboBox::CommandNotify(WORD Code)
 {
     if ((Code == CBN_SELCHANGE || Code == CBN_EDITCHANGE) && OnChange) {
@@ -164,43 +165,13 @@ void TComboBox::CommandNotify(WORD Code)
 // ---------------------------------------------------------------------------------------------
 // TListBox
 
-TListBox::TListBox(TComponent* AOwner, TWinControl* AParent) : TWinControl(AOwner, AParent)
+TListBox::TListBox(TComponent* AOwner, TWinControl* AParent) : TItemsControl(AOwner, AParent, ListMessages)
 {
     FColor = clWindow;
     FParentColor = false;
     FTabStop = true;
     CreateHandle("LISTBOX", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT,
                  WS_EX_CLIENTEDGE, ParentHandle(), false);
-}
-
-void TListBox::AddItem(const std::string& Item)
-{
-    SendMessageA(Handle(), LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Item.c_str()));
-}
-
-void TListBox::ClearItems()
-{
-    SendMessageA(Handle(), LB_RESETCONTENT, 0, 0);
-}
-
-int TListBox::ItemCount() const
-{
-    return static_cast<int>(SendMessageA(Handle(), LB_GETCOUNT, 0, 0));
-}
-
-std::string TListBox::Item(int Index) const
-{
-    return ListItemText(Handle(), LB_GETTEXTLEN, LB_GETTEXT, LB_ERR, Index);
-}
-
-int TListBox::ItemIndex() const
-{
-    return static_cast<int>(SendMessageA(Handle(), LB_GETCURSEL, 0, 0));
-}
-
-void TListBox::SetItemIndex(int Value)
-{
-    SendMessageA(Handle(), LB_SETCURSEL, static_cast<WPARAM>(Value), 0);
 }
 
 void TListBox::CommandNotify(WORD Code)

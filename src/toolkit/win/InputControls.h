@@ -30,18 +30,40 @@ private:
     TImeMode FImeMode = TImeMode::imeDontCare;
 };
 
-// A drop-down combo box whose edit part accepts typing. Closed, it is as high as its bounds say,
-// whatever its font: the selection field is sized to fit.
-class TComboBox : public TWinControl {
+// The item list shared by the combo box and the list box; the two differ only in the message
+// numbers their windows take.
+class TItemsControl : public TWinControl {
 public:
-    TComboBox(TComponent* AOwner, TWinControl* AParent);
     void AddItem(const std::string& Item);
     void ClearItems();
     int ItemCount() const;
+    // An index outside the list raises EListError.
     std::string Item(int Index) const;
-    // -1 when no item is selected (typing into the edit part selects none).
+    // -1 when no item is selected.
     int ItemIndex() const;
     void SetItemIndex(int Value);
+
+    struct TItemMessages {
+        UINT Add, Reset, Count, TextLength, Text, GetSelection, SetSelection;
+        LRESULT Error;
+    };
+
+protected:
+    TItemsControl(TComponent* AOwner, TWinControl* AParent, const TItemMessages& Messages)
+        : TWinControl(AOwner, AParent), FMessages(Messages)
+    {
+    }
+
+private:
+    const TItemMessages& FMessages;
+};
+
+// A drop-down combo box whose edit part accepts typing. Closed, it is as high as its bounds say,
+// whatever its font: the selection field is sized to fit.
+class TComboBox : public TItemsControl {
+public:
+    TComboBox(TComponent* AOwner, TWinControl* AParent);
+    // Typing into the edit part selects no item (ItemIndex -1).
     std::string Text() const { return Caption(); }
     void SetText(const std::string& Value) { SetCaption(Value); }
     void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
@@ -57,15 +79,9 @@ private:
     void FitHeight();
 };
 
-class TListBox : public TWinControl {
+class TListBox : public TItemsControl {
 public:
     TListBox(TComponent* AOwner, TWinControl* AParent);
-    void AddItem(const std::string& Item);
-    void ClearItems();
-    int ItemCount() const;
-    std::string Item(int Index) const;
-    int ItemIndex() const;
-    void SetItemIndex(int Value);
     void CommandNotify(WORD Code) override;
     TNotifyEvent OnDblClick;
 };

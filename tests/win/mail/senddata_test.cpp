@@ -600,27 +600,33 @@ TEST_F(SendDataWindow, FailureRows)
         const char* name;
         const char* rules; // of the relay the window is pointed at first
         std::function<void(TSendDataForm&)> setup;
-        int answer; // to the first box
+        std::vector<int> answers; // to the first boxes
         std::vector<std::string> boxes;
         std::string status;     // the status line at the end
         std::string transcript; // of that relay
         bool again = false;     // sent again afterwards, to a relay that works
+        std::function<void(TSendDataForm&)> atRetry = {}; // what the user changes at the last Retry
     } rows[] = {
-        {"unresolvable relay", "[]", [](TSendDataForm& f) { f.Relay = "no-such-host.invalid"; }, IDOK,
+        {"unresolvable relay", "[]", [](TSendDataForm& f) { f.Relay = "no-such-host.invalid"; }, {},
          {"エラー/0: サーバーが応答しません", notice, "エラー/0: Null Remote Address", unexpected}, "", ""},
-        {"refused connection, Retry", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, IDRETRY, {connectQuestion, thanks},
+        {"refused connection, Retry", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDRETRY}, {connectQuestion, thanks},
          "データ送信完了", ""},
-        {"refused connection, Cancel", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, IDCANCEL,
+        {"refused connection, Retry twice", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDRETRY, IDRETRY},
+         {connectQuestion, connectQuestion, thanks}, "データ送信完了", ""},
+        {"refused connection, Retry with the address made incomplete", "[]", [](TSendDataForm& f) { f.RelayPort = 1; },
+         {IDRETRY}, {connectQuestion, Title + "/0: " + Incomplete}, "", "", false,
+         [](TSendDataForm& f) { f.EMailEdit->SetText("a@b"); }},
+        {"refused connection, Cancel", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDCANCEL},
          {connectQuestion, notice, "エラー/0: Connection Failed", unexpected}, "", "", true},
-        {"\".\" refused, Retry", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, IDRETRY, {sendQuestion, thanks},
+        {"\".\" refused, Retry", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDRETRY}, {sendQuestion, thanks},
          "データ送信完了", data + "|< 554 5.7.1 refused|> QUIT|< 221*|# closed"},
-        {"\".\" refused, Cancel", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, IDCANCEL,
+        {"\".\" refused, Cancel", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDCANCEL},
          {sendQuestion, notice, "エラー/0: 554 5.7.1 refused\r\n", unexpected}, "", data + "|< 554 5.7.1 refused|> QUIT|< 221*|# closed"},
-        {"time-out after \".\"", R"([{"on":".","silent":true}])", [](TSendDataForm& f) { f.NMSMTP1->SetTimeOut(1000); }, IDOK,
+        {"time-out after \".\"", R"([{"on":".","silent":true}])", [](TSendDataForm& f) { f.NMSMTP1->SetTimeOut(1000); }, {},
          {"エラー/0: Socket readln aborted", unexpected}, "データ送信中です", data + "|# closed"},
         // The error leaves the connection in the middle of a transaction; closed, it lets the
         // next attempt connect.
-        {"RSET refused, then sent again", R"([{"on":"RSET","reply":"451 4.3.0 later"}])", nullptr, IDOK,
+        {"RSET refused, then sent again", R"([{"on":"RSET","reply":"451 4.3.0 later"}])", nullptr, {},
          {"エラー/0: 451 4.3.0 later\r\n", unexpected}, "データ送信中です",
          "# session 1|< 220*|> HELO *|< 250*|> RSET|< 451 4.3.0 later|# closed", true},
     };
@@ -635,22 +641,27 @@ TEST_F(SendDataWindow, FailureRows)
         f.Show();
         f.NameEdit->SetText("初回ホテル");
         Boxes.Clear();
-        Boxes.Answer(row.answer);
+        for (int answer : row.answers) Boxes.Answer(answer);
         Boxes.OnBox = [&, worksPort = worksPort](const TMessageBoxRecorder::TBox& Box) {
-            if (Box.Answer == IDRETRY) {
+            if (Box.Answer != IDRETRY) return;
+            EXPECT_EQ(Status(), "");
+            if (Boxes.Pending() > 0) return;
+            if (row.atRetry) {
+                row.atRetry(f);
+            } else {
                 f.RelayPort = worksPort;
                 f.NameEdit->SetText("再送ホテル");
-                EXPECT_EQ(Status(), "");
             }
         };
         f.BitBtn1->Click();
         Boxes.OnBox = nullptr;
         EXPECT_EQ(Shown(Boxes), row.boxes);
         EXPECT_EQ(Status(), row.status);
-        EXPECT_FALSE(IsWindowVisible(f.Handle()));
+        // Hidden at the end of every attempt but one stopped by the address check.
+        EXPECT_EQ(IsWindowVisible(f.Handle()) != FALSE, row.boxes.back() == Title + "/0: " + Incomplete);
         EXPECT_FALSE(f.Sending() || f.NMSMTP1->Connected());
         EXPECT_TRUE(TranscriptIs(id, row.transcript));
-        const bool retried = row.answer == IDRETRY;
+        const bool retried = row.boxes.back() == thanks;
         if (row.again) {
             Boxes.Clear();
             f.RelayPort = worksPort;

@@ -1,17 +1,7 @@
 #include "Registration.h"
 
 #include "Library.h"
-#include "RegistrationConfig.h"
 #include "SysUtils.h"
-
-namespace RegistrationConfig {
-const char* const SmtpRelay = SETUP_SMTP_RELAY;
-const int SmtpPort = SETUP_SMTP_PORT;
-const char* const HeloDomain = SETUP_SMTP_HELO;
-const char* const Sender = SETUP_MAIL_SENDER;
-const char* const Registration = SETUP_MAIL_REGISTRATION;
-const char* const SupportMailbox = SETUP_SUPPORT_MAILBOX;
-} // namespace RegistrationConfig
 
 bool IsIncompleteAddress(const std::string& Address)
 {

@@ -2,8 +2,10 @@
 
 #include <vector>
 
+#include "Application.h"
 #include "Classes.h"
 #include "Library.h"
+#include "Mailconvert.h"
 #include "MessageBox.h"
 
 TSendDataForm* SendDataForm = nullptr;
@@ -11,6 +13,19 @@ TSendDataForm* SendDataForm = nullptr;
 namespace {
 const char* const STitlePlaceholder = "TITLE";
 const char* const SIncompleteAddress = "メールアドレスが不完全です　再入力して下さい";
+const char* const SConnecting = "サーバーに接続中です";
+const char* const SConnected = "サーバーに接続しました";
+const char* const SSending = "データ送信中です";
+const char* const SSent = "データ送信完了";
+const char* const SThanks = "御協力ありがとうございました！";
+const char* const SSubject = "ユーザー登録完了メール";
+const char* const SNoResponse = "サーバーが応答しません";
+const char* const SConnectFailed = "接続に失敗しました　回線を確認してください";
+const char* const SSendFailed = "送信に失敗しました　再度送信しますか";
+const char* const SUnexpected = "予期せぬエラーが発生しました　送信を中止します";
+const char* const SErrorCaption = "エラー";
+const char* const SRetryCaption = "データ送信";
+const char* const SContentType = "text/plain; charset=\"ISO-2022-JP\"";
 
 TFont MakeFont(const char* Name, int Height, COLORREF Color = clWindowText, bool Bold = false)
 {
@@ -35,9 +50,36 @@ std::string TodayShortDate()
     }
     return std::string(text.data(), static_cast<std::size_t>(written - 1));
 }
+
+// Marks the send action as running for its scope; at its end the lines a FormClose left to it
+// are released.
+class TSendingScope {
+public:
+    TSendingScope(bool& Sending, bool& ReleaseLines, std::unique_ptr<TStringList>& Lines) noexcept
+        : FSending(Sending), FReleaseLines(ReleaseLines), FLines(Lines)
+    {
+        FSending = true;
+    }
+    ~TSendingScope()
+    {
+        FSending = false;
+        if (FReleaseLines) {
+            FReleaseLines = false;
+            FLines.reset();
+        }
+    }
+    TSendingScope(const TSendingScope&) = delete;
+    TSendingScope& operator=(const TSendingScope&) = delete;
+
+private:
+    bool& FSending;
+    bool& FReleaseLines;
+    std::unique_ptr<TStringList>& FLines;
+};
 } // namespace
 
-TSendDataForm::TSendDataForm(TComponent* AOwner) : TForm(AOwner)
+TSendDataForm::TSendDataForm(TComponent* AOwner)
+    : TForm(AOwner), Relay(RegistrationConfig::SmtpRelay), RelayPort(RegistrationConfig::SmtpPort)
 {
     SetCaption("送信");
     SetBorderStyle(TBorderStyle::bsSingle);
@@ -139,6 +181,26 @@ TSendDataForm::TSendDataForm(TComponent* AOwner) : TForm(AOwner)
     StatusBar1 = new TStatusBar(this, this);
     StatusBar1->SetBounds(0, 410, 368, 19);
 
+    NMSMTP1 = new TNMSMTP(this);
+    NMSMTP1->SetPort(RelayPort);
+    NMSMTP1->SetTimeOut(10000);
+    NMSMTP1->SetReportLevel(0);
+    // HELO names the sending domain: a mailbox there is refused by servers that check it.
+    NMSMTP1->SetUserID(RegistrationConfig::HeloDomain);
+    NMSMTP1->PostMessage().SetFromAddress(RegistrationConfig::Sender);
+    NMSMTP1->PostMessage().ToAddress().SetText(RegistrationConfig::Registration);
+    NMSMTP1->PostMessage().SetSubject(SSubject);
+    NMSMTP1->SetEncodeType(uuMime);
+    NMSMTP1->SetClearParams(true);
+    NMSMTP1->SetSubType(mtPlain);
+    NMSMTP1->SetCharset("us-ascii");
+    NMSMTP1->OnConnect = [this](TObject* Sender) { NMSMTP1Connect(Sender); };
+    NMSMTP1->OnInvalidHost = [this](bool& Handled) { NMSMTP1InvalidHost(Handled); };
+    NMSMTP1->OnConnectionFailed = [this](TObject* Sender) { NMSMTP1ConnectionFailed(Sender); };
+    NMSMTP1->OnSendStart = [this](TObject* Sender) { NMSMTP1SendStart(Sender); };
+    NMSMTP1->OnSuccess = [this](TObject* Sender) { NMSMTP1Success(Sender); };
+    NMSMTP1->OnFailure = [this](TObject* Sender) { NMSMTP1Failure(Sender); };
+
     SetActiveControl(NameEdit);
     OnCreate = [this](TObject* Sender) { FormCreate(Sender); };
     OnShow = [this](TObject* Sender) { FormShow(Sender); };
@@ -167,7 +229,13 @@ void TSendDataForm::FormShow(TObject*)
 
 void TSendDataForm::FormClose(TObject*, TCloseAction&)
 {
-    MailLines.reset();
+    // The keyboard can close the window while an attempt waits for the server; the attempt
+    // still sends these lines.
+    if (FSending) {
+        FReleaseLines = true;
+    } else {
+        MailLines.reset();
+    }
 }
 
 TRegistrationEntry TSendDataForm::ReadEntry() const
@@ -205,9 +273,111 @@ bool TSendDataForm::ComposeMail()
 
 void TSendDataForm::BitBtn1Click(TObject*)
 {
-    if (!ComposeMail()) {
+    // A press while an attempt runs (its waits pump the message loop) is ignored: a second
+    // attempt would compose into the lines and the message the first is sending, and connect a
+    // component that is connected or connecting.
+    if (FSending) {
         return;
     }
-    // Sending (the relay as Host, the status line, NMSMTP1's Connect) follows here once the SMTP
-    // component is part of the window.
+    const TSendingScope sending(FSending, FReleaseLines, MailLines);
+    do {
+        FRetry = false;
+        if (!ComposeMail()) {
+            return;
+        }
+        NMSMTP1->SetHost(Relay);
+        NMSMTP1->SetPort(RelayPort);
+        StatusBar1->SetSimpleText(SConnecting);
+        try {
+            // A socket whose connect failed cannot connect again, and the component keeps it
+            // after the failure; disconnected, it takes a fresh one (nothing is sent: there is
+            // no connection).
+            if (!NMSMTP1->Connected()) {
+                NMSMTP1->Disconnect();
+            }
+            NMSMTP1->Connect();
+        } catch (const Exception& e) {
+            // After Retry the failed attempt's error is not reported; the loop starts the new
+            // one now that the component has returned.
+            if (!FRetry) {
+                ErrorPath(e);
+            }
+        }
+    } while (FRetry);
+}
+
+void TSendDataForm::NMSMTP1Connect(TObject*)
+{
+    StatusBar1->SetSimpleText(SConnected);
+    TPostMessage& message = NMSMTP1->PostMessage();
+    message.SetFromAddress(RegistrationConfig::Sender);
+    message.SetFromName(MakeEncodedWord(SjisToJis(RegistrationSenderName(NameEdit->Text()))));
+    message.SetSubject(MakeEncodedWord(SjisToJis(SSubject)));
+    message.ToAddress().SetText(RegistrationConfig::Registration);
+    // Each line converted on its own ends in ASCII, so every line of the body stands alone.
+    TStringList body;
+    for (int i = 0; i < MailLines->Count(); ++i) {
+        body.Add(SjisToJis((*MailLines)[i]));
+    }
+    message.SetLinesBody(body);
+    NMSMTP1->SendMail();
+}
+
+void TSendDataForm::NMSMTP1SendStart(TObject*)
+{
+    StatusBar1->SetSimpleText(SSending);
+    NMSMTP1->FinalHeader().SetValue("Content-Type", SContentType);
+}
+
+void TSendDataForm::NMSMTP1Success(TObject*)
+{
+    StatusBar1->SetSimpleText(SSent);
+    NMSMTP1->Disconnect();
+    ShowMessage(SThanks);
+    Hide();
+}
+
+void TSendDataForm::NMSMTP1Failure(TObject*)
+{
+    StatusBar1->SetSimpleText("");
+    NMSMTP1->Disconnect();
+    AskRetry(SSendFailed);
+}
+
+void TSendDataForm::NMSMTP1ConnectionFailed(TObject*)
+{
+    StatusBar1->SetSimpleText("");
+    AskRetry(SConnectFailed);
+}
+
+void TSendDataForm::NMSMTP1InvalidHost(bool&)
+{
+    StatusBar1->SetSimpleText("");
+    Application->MessageBox(SNoResponse, SErrorCaption, MB_OK);
+    ShowMessage(SupportNotice());
+    Hide();
+}
+
+void TSendDataForm::AskRetry(const char* Text)
+{
+    if (Application->MessageBox(Text, SRetryCaption, MB_RETRYCANCEL) == IDRETRY) {
+        FRetry = true;
+        return;
+    }
+    ShowMessage(SupportNotice());
+    Hide();
+}
+
+void TSendDataForm::ErrorPath(const Exception& E)
+{
+    Application->MessageBox(E.Message(), SErrorCaption, MB_OK);
+    ShowMessage(std::string(SUnexpected) + "\n" + SupportNotice());
+    NMSMTP1->Abort();
+    // An error in the middle of a transaction (a refused RSET, MAIL FROM or DATA) leaves the
+    // connection open, and a connected component refuses the next Connect: it is closed here,
+    // without QUIT, as an abort closes it.
+    if (NMSMTP1->Connected()) {
+        NMSMTP1->AbortResume(NMSMTP1);
+    }
+    Hide();
 }

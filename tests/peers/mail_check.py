@@ -3,6 +3,7 @@
 
 usage: mail_check.py MAIL [--raw RAW | --stuffed] [--encoding base64|x-uuencode]
                      [--attachment NAME=FILE]... [--body-file FILE]
+       mail_check.py MAIL --registration JSON [--mta]
 
 MAIL is the mail as the server stored it (dot-stuffing undone); RAW, when given, the data as it
 went over the wire. With --stuffed, MAIL itself is the data as it goes over the wire (header
@@ -14,13 +15,20 @@ binascii) to exactly the bytes of FILE. --body-file compares the text (first) pa
 whole body of a mail without attachments, as the email package gives it. FILE may be given as
 a Windows path on drive Z: (how a program under Wine sees the host's "/").
 
-Prints "OK" and exits 0, or prints what is wrong and exits 1. check_mail() is the same check
-for callers in Python (the SMTP peer's CHECK request).
+--registration checks a registration mail against the JSON file's expectations (see
+check_registration); --mta allows the header lines a delivering server adds (trace lines,
+Date, Message-ID).
+
+Prints "OK" and exits 0, or prints what is wrong and exits 1. check_mail() and
+check_registration() are the same checks for callers in Python (the SMTP peer's CHECK request).
 """
 import argparse
 import binascii
 import email
+import email.header
 import email.policy
+import email.utils
+import json
 import re
 import sys
 
@@ -130,6 +138,79 @@ def check_mail(eml: bytes, raw=None, attachments=None, encoding='base64', body=N
     return None
 
 
+REGISTRATION_HEADERS = ['From', 'To', 'Subject', 'Mime-Version', 'Content-Type']
+REGISTRATION_TYPE = 'text/plain; charset="ISO-2022-JP"'
+MTA_HEADERS = {'return-path', 'delivered-to', 'received', 'date', 'message-id'}
+ENCODED_WORD = re.compile(r'=\?iso-2022-jp\?B\?[A-Za-z0-9+/]*=*\?=')
+JIS_ESCAPE = re.compile(rb'\x1b(?:\$[@B]|\([BJ])')
+
+
+def sjis(text: str) -> bytes:
+    """An expected text as Shift_JIS bytes (code page 932): "hex:" and the bytes in hex, as a
+    program hands its own bytes over, or text, encoded here."""
+    return bytes.fromhex(text[4:]) if text.startswith('hex:') else text.encode('cp932')
+
+
+def jis_text(data: bytes, what: str):
+    """ISO-2022-JP bytes as Shift_JIS bytes, or raises ValueError saying what is wrong."""
+    if any(b >= 0x80 for b in data):
+        raise ValueError('%s holds 8-bit bytes: %r' % (what, data[:60]))
+    escapes = JIS_ESCAPE.findall(data)
+    if escapes and escapes[-1] != b'\x1b(B':
+        raise ValueError('%s does not end in ASCII: %r' % (what, data[-20:]))
+    try:
+        return data.decode('iso2022_jp').encode('cp932')
+    except UnicodeError as error:
+        raise ValueError('%s does not decode from ISO-2022-JP: %s' % (what, error))
+
+
+def decode_word(value: str, what: str) -> bytes:
+    """One encoded-word, whole, decoded by the email package to Shift_JIS bytes."""
+    if not ENCODED_WORD.fullmatch(value):
+        raise ValueError('%s is not one ISO-2022-JP encoded-word: %r' % (what, value))
+    parts = email.header.decode_header(value)
+    if len(parts) != 1 or parts[0][1] != 'iso-2022-jp':
+        raise ValueError('%s decodes to %r' % (what, parts))
+    return jis_text(parts[0][0], what)
+
+
+def check_registration(eml: bytes, expected: dict, mta=False):
+    """None when eml is the registration mail expected, else what is wrong. expected:
+    {"sender", "registration": mailboxes; "from_name", "subject": texts; "lines": the 15 body
+    lines}; texts as sjis() takes them. The header is exactly From, To, Subject, Mime-Version,
+    Content-Type (with mta, lines a delivering server adds are left out first); the body is an
+    empty line and the 15 lines, each ISO-2022-JP on its own."""
+    msg = email.message_from_bytes(eml, policy=email.policy.compat32)
+    if msg.defects:
+        return 'the mail has defects: %s' % msg.defects
+    names = [k for k in msg.keys() if not (mta and k.lower() in MTA_HEADERS)]
+    if names != REGISTRATION_HEADERS:
+        return 'header lines %s, expected %s' % (names, REGISTRATION_HEADERS)
+    if msg['Content-Type'] != REGISTRATION_TYPE or msg.get_content_charset() != 'iso-2022-jp':
+        return 'Content-Type %r' % msg['Content-Type']
+    if msg['Mime-Version'] != '1.0' or msg['To'] != expected['registration']:
+        return 'Mime-Version %r, To %r' % (msg['Mime-Version'], msg['To'])
+    name, address = email.utils.parseaddr(msg['From'])
+    if address != expected['sender'] or msg['From'] != '%s<%s>' % (name, address):
+        return 'From %r: name %r, address %r' % (msg['From'], name, address)
+    try:
+        if decode_word(name, 'the From name') != sjis(expected['from_name']):
+            return 'the From name decodes to %r' % decode_word(name, '').decode('cp932')
+        if decode_word(msg['Subject'], 'the Subject') != sjis(expected['subject']):
+            return 'the Subject decodes to %r' % decode_word(msg['Subject'], '').decode('cp932')
+        lines = re.split(rb'\r?\n', payload_bytes(msg))
+        if len(lines) != 17 or lines[0] != b'' or lines[-1] != b'':
+            return 'the body is not an empty line and 15 lines: %r' % lines[:20]
+        for n, (got, want) in enumerate(zip(lines[1:16], expected['lines']), 1):
+            text = jis_text(got, 'body line %d' % n)
+            if text != sjis(want):
+                return 'body line %d is %r, expected %r' % (n, text.decode('cp932', 'replace'),
+                                                           sjis(want).decode('cp932', 'replace'))
+    except ValueError as error:
+        return str(error)
+    return None
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description='Checks a mail sent by the SMTP client.')
     parser.add_argument('eml')
@@ -138,9 +219,16 @@ def main(argv):
     parser.add_argument('--encoding', default='base64', choices=('base64', 'x-uuencode'))
     parser.add_argument('--attachment', action='append', default=[], metavar='NAME=FILE')
     parser.add_argument('--body-file')
+    parser.add_argument('--registration', metavar='JSON')
+    parser.add_argument('--mta', action='store_true')
     args = parser.parse_args(argv[1:])
     with open(args.eml, 'rb') as f:
         eml = f.read()
+    if args.registration:
+        with open(args.registration, encoding='utf-8') as f:
+            problem = check_registration(eml, json.load(f), mta=args.mta)
+        print(problem or 'OK')
+        return 1 if problem else 0
     raw = None
     if args.raw:
         with open(args.raw, 'rb') as f:

@@ -5,6 +5,9 @@ usage:
   smtp_peer.py start STATE_DIR    start the peer in the background; returns once it listens
   smtp_peer.py stop STATE_DIR     stop the peer started there (by its process id)
   smtp_peer.py serve STATE_DIR    run in the foreground
+  smtp_peer.py request STATE_DIR LINE
+                                  one control request to the peer started there; prints the
+                                  response, exits 1 unless it starts with "OK"
 
 Once it listens, STATE_DIR/peer.ports holds one "key value" pair a line:
   smtp <port>       a listener without a script (listener id 0)
@@ -19,10 +22,13 @@ Control: TCP on 127.0.0.1:<control>. A request is one line; a response starts wi
   TRANSCRIPT <id> [<seconds>]   waits (10 s by default) until the listener has had a session
                                 and all its sessions have ended, then "OK <n>" and n lines
   FILES <id>                    "OK <n>" and the n session folders of the listener
+  CLOSE <id>                    the listener stops listening (its records stay): "OK"
   CHECK <json>                  checks a recorded mail with mail_check.py: "OK" or "ERR <why>"
   SHUTDOWN                      "OK", then the peer ends
 
-A script: {"rules": [rule, ...], "record": true}. "record": false keeps nothing (benchmarks).
+A script: {"rules": [rule, ...], "record": true, "port": 0}. "record": false keeps nothing
+(benchmarks); "port" asks for that port on 127.0.0.1 instead of a free one (for a program built
+to use a fixed port).
 A rule: {"on": "greeting" | a command ("HELO", "RCPT" ...) | "." (the end of the data),
          "nth": k       only the k-th such command of the session (from 1),
          "arg": "text"  only when the command's argument contains the text,
@@ -308,10 +314,11 @@ class Listener:
         self.sessions = []
         self.changed = asyncio.Event()
         self.server = None
-        self.port = 0
+        self.port = int(script.get('port', 0))
 
     async def open(self):
-        self.server = await self.peer.loop.create_server(lambda: RecordingSMTP(self), '127.0.0.1', 0)
+        self.server = await self.peer.loop.create_server(lambda: RecordingSMTP(self), '127.0.0.1', self.port,
+                                                         reuse_address=True)
         self.port = self.server.sockets[0].getsockname()[1]
 
     def new_session(self):
@@ -430,6 +437,11 @@ class Peer:
             listener = self.listeners[int(rest.strip())]
             dirs = [str(s.dir) for s in listener.sessions]
             return ['OK %d' % len(dirs)] + dirs
+        if command == 'CLOSE':
+            listener = self.listeners[int(rest.strip())]
+            listener.server.close()
+            await listener.server.wait_closed()
+            return ['OK']
         if command == 'CHECK':
             problem = self.check(json.loads(rest))
             return ['OK'] if problem is None else ['ERR ' + problem.replace('\n', ' ')]
@@ -451,11 +463,13 @@ class Peer:
                 return
 
     def check(self, request):
-        """{"listener": id, "session": n, "mail": k} names the mail; the rest goes to
-        mail_check.check_mail."""
+        """{"listener": id, "session": n, "mail": k} names the mail; with "registration" it is
+        checked by mail_check.check_registration, else the rest goes to mail_check.check_mail."""
         listener = self.listeners[int(request.get('listener', 0))]
         session = listener.sessions[int(request.get('session', 1)) - 1]
         mail = session.mails[int(request.get('mail', 1)) - 1]
+        if 'registration' in request:
+            return mail_check.check_registration(unstuff(mail['raw']), request['registration'])
         return mail_check.check_mail(unstuff(mail['raw']), raw=mail['raw'],
                                      attachments=request.get('attachments'),
                                      encoding=request.get('encoding', 'base64'),
@@ -528,7 +542,25 @@ def start_peer(state_dir: Path, quiet=False) -> int:
     return 0
 
 
+def request_peer(state_dir: Path, line: str) -> int:
+    ports = read_ports(state_dir)
+    if not ports:
+        sys.stderr.write('no SMTP peer runs in %s\n' % state_dir)
+        return 1
+    with socket.create_connection(('127.0.0.1', int(ports['control'])), timeout=60) as s:
+        f = s.makefile('rb')
+        s.sendall(line.encode('utf-8') + b'\n')
+        first = f.readline().decode('utf-8').rstrip('\n')
+        print(first)
+        if first.startswith('OK ') and line.split(' ', 1)[0].upper() in ('TRANSCRIPT', 'FILES'):
+            for _ in range(int(first.split()[1])):
+                print(f.readline().decode('utf-8').rstrip('\n'))
+    return 0 if first.startswith('OK') else 1
+
+
 def main(argv):
+    if len(argv) == 4 and argv[1] == 'request':
+        return request_peer(Path(argv[2]).resolve(), argv[3])
     if len(argv) != 3 or argv[1] not in ('start', 'stop', 'serve'):
         sys.stderr.write(__doc__)
         return 2

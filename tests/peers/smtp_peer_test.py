@@ -45,8 +45,8 @@ class Control:
             rest = [self.file.readline().decode('utf-8').rstrip('\n') for _ in range(int(first.split()[1]))]
         return first, rest
 
-    def listen(self, rules=(), record=True):
-        first, _ = self.request('LISTEN ' + json.dumps({'rules': list(rules), 'record': record}))
+    def listen(self, rules=(), record=True, port=0):
+        first, _ = self.request('LISTEN ' + json.dumps({'rules': list(rules), 'record': record, 'port': port}))
         _, ident, port = first.split()
         return int(ident), int(port)
 
@@ -320,6 +320,91 @@ class RecordedMails(unittest.TestCase):
         import mail_check
         self.assertEqual(mail_check.host_path('Z:\\tmp\\a b\\c.bin'), '/tmp/a b/c.bin')
         self.assertEqual(mail_check.host_path('/tmp/c.bin'), '/tmp/c.bin')
+
+
+def encoded_word(text: str) -> str:
+    return '=?iso-2022-jp?B?%s?=' % base64.b64encode(text.encode('iso2022_jp')).decode('ascii')
+
+
+REGISTRATION_LINES = ['--ここから--', '', 'お申込日 = 2026/12/08', '作品番号 = ZO000002',
+                      'お申込作品名 = デスクトップdoduza', '施設名 = ホテル表参道ソ能', '利用者氏名 = ',
+                      '利用者氏名(よみ) = ', '郵便番号 = ', '住所 = ', '電話番号 = ', 'e-mail = a@b.c',
+                      'メール受信拒否', '性別 =女性', '年齢 =']
+REGISTRATION = {'sender': 'setup@doduza.example', 'registration': 'register@ruviva.example',
+                'from_name': 'ホテル表参道ソ能', 'subject': 'ユーザー登録完了メール', 'lines': REGISTRATION_LINES}
+
+
+def registration_mail(lines=REGISTRATION_LINES, header=None) -> bytes:
+    """A registration mail made here, from the codecs of Python, in the client's layout."""
+    header = header or ['From: %s<setup@doduza.example>' % encoded_word('ホテル表参道ソ能'),
+                        'To: register@ruviva.example', 'Subject: ' + encoded_word('ユーザー登録完了メール'),
+                        'Mime-Version: 1.0', 'Content-Type: text/plain; charset="ISO-2022-JP"']
+    body = b''.join(line.encode('iso2022_jp') + b'\r\n' for line in lines)
+    return ('\r\n'.join(header) + '\r\n\r\n\r\n').encode('ascii') + body
+
+
+class RegistrationMails(unittest.TestCase):
+    """The registration check, through CHECK and on the command line, on a mail made here."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.control = Control()
+        cls.tmp = tempfile.TemporaryDirectory()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.control.close()
+        cls.tmp.cleanup()
+
+    def test_a_fixed_port_is_listened_on_until_closed(self):
+        with socket.socket() as probe:
+            probe.bind((HOST, 0))
+            port = probe.getsockname()[1]
+        ident, got = self.control.listen(port=port)
+        self.assertEqual(got, port)
+        with smtplib.SMTP(HOST, port, timeout=10) as s:
+            s.helo('doduza.example')
+            s.sendmail('setup@doduza.example', ['register@ruviva.example'], registration_mail())
+        self.assertEqual(self.control.check(listener=ident, registration=REGISTRATION), 'OK')
+        hex_form = dict(REGISTRATION, lines=['hex:' + x.encode('cp932').hex() for x in REGISTRATION_LINES])
+        self.assertEqual(self.control.check(listener=ident, registration=hex_form), 'OK')
+        self.assertEqual(self.control.request('CLOSE %d' % ident)[0], 'OK')
+        with self.assertRaises(ConnectionRefusedError):
+            socket.create_connection((HOST, port), timeout=5).close()
+
+    def test_command_line_and_the_lines_a_delivering_server_adds(self):
+        import mail_check
+        expected = Path(self.tmp.name) / 'expected.json'
+        expected.write_text(json.dumps(REGISTRATION), encoding='utf-8')
+        delivered = (b'Return-Path: <setup@doduza.example>\nReceived: from doduza.example\n\tby mx;\n' +
+                     registration_mail().replace(b'\r\n\r\n\r\n', b'\r\nDate: x\r\nMessage-ID: <y@z>\r\n\r\n\r\n')
+                     .replace(b'\r\n', b'\n'))
+        mail = Path(self.tmp.name) / 'delivered.eml'
+        mail.write_bytes(delivered)
+        self.assertEqual(mail_check.main(['', str(mail), '--registration', str(expected), '--mta']), 0)
+        self.assertEqual(mail_check.main(['', str(mail), '--registration', str(expected)]), 1)
+
+    def test_faults_are_reported(self):
+        import mail_check
+        header = registration_mail().split(b'\r\n\r\n')[0].decode('ascii').split('\r\n')
+        lines = list(REGISTRATION_LINES)
+        cases = [
+            ('header lines', registration_mail(header=[header[1], header[0]] + header[2:])),
+            ('header lines', registration_mail(header=header + ['Date: x'])),
+            ('Content-Type', registration_mail(header=header[:4] + ['Content-Type: text/plain; charset=ISO-2022-JP'])),
+            ('From', registration_mail().replace(b'?=<', b'?= <')),
+            ('not one ISO-2022-JP encoded-word',
+             registration_mail().replace(encoded_word('ホテル表参道ソ能').encode(), b'=?utf-8?B?5pel?=')),
+            ('the Subject decodes to', registration_mail(header=header[:2] + ['Subject: ' + encoded_word('件名')] + header[3:])),
+            ('does not end in ASCII', registration_mail().replace(b'\x1b(B\r\n', b'\r\n', 1)),
+            ('8-bit', registration_mail().replace(b'e-mail = a@b.c', b'e-mail = a@b.c\xb5')),  # half-width katakana
+            ('empty line and 15 lines', registration_mail(lines=lines[:14])),
+            ('body line 15 is', registration_mail(lines=lines[:14] + ['年齢 =２０代'])),
+        ]
+        self.assertIsNone(mail_check.check_registration(registration_mail(), REGISTRATION))
+        for want, mail in cases:
+            with self.subTest(want):
+                self.assertIn(want, mail_check.check_registration(mail, REGISTRATION) or 'None')
 
 
 if __name__ == '__main__':

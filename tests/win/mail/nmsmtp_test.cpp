@@ -5,9 +5,6 @@
 
 #include "Win.h"
 
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <string>
@@ -15,65 +12,9 @@
 
 #include "Forms.h"
 #include "NMsmtp.h"
+#include "SmtpPeer.h"
 
 namespace {
-
-// The peer's control connection: a request is a line; a response is a line ("OK ..." or
-// "ERR ..."), and TRANSCRIPT's "OK n" is followed by its n lines.
-class TPeerControl : public TPowersock {
-public:
-    TPeerControl() : TPowersock(nullptr)
-    {
-        const char* dir = std::getenv("SMTP_PEER_DIR");
-        Folder = std::string("Z:") + (dir ? dir : "?");
-        std::replace(Folder.begin(), Folder.end(), '/', '\\');
-        std::ifstream ports(Folder + "\\peer.ports"); // "smtp P", "control P", ...
-        std::string key;
-        int port = 0;
-        while (ports >> key >> port && key != "control") {
-        }
-        SetHost("127.0.0.1");
-        SetPort(port);
-        try {
-            Connect();
-        } catch (const Exception&) { // Connected() stays false
-        }
-    }
-    std::vector<std::string> Request(const std::string& Line)
-    {
-        std::vector<std::string> lines{Transaction(Line)};
-        for (int n = Line.rfind("TRANSCRIPT", 0) == 0 ? std::atoi(lines[0].c_str() + 3) : 0; n > 0; --n) lines.push_back(ReadLn());
-        for (auto& l : lines) l = l.substr(0, l.find('\n'));
-        return lines;
-    }
-    std::string Folder;
-};
-
-TPeerControl& Peer()
-{
-    static auto* peer = new TPeerControl; // kept to the process's end
-    return *peer;
-}
-
-std::string Json(const std::string& S)
-{
-    std::string out = "\"";
-    for (char c : S) out += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\r' ? "\\r" : c == '\n' ? "\\n" : std::string(1, c);
-    return out + "\"";
-}
-
-bool Glob(const char* Pattern, const char* Text)
-{
-    if (*Pattern == '*') return Glob(Pattern + 1, Text) || (*Text != 0 && Glob(Pattern, Text + 1));
-    return *Pattern == *Text && (*Text == 0 || Glob(Pattern + 1, Text + 1));
-}
-
-std::string Joined(const std::vector<std::string>& Parts)
-{
-    std::string out;
-    for (const auto& p : Parts) out += (out.empty() || p.empty() ? "" : "|") + p;
-    return out;
-}
 
 std::string WriteFile(const std::string& Path, const std::string& Bytes)
 {
@@ -126,11 +67,7 @@ protected:
     // A listener answering as Rules say; the component is pointed at it. Its id.
     int Listen(const std::string& Rules)
     {
-        std::string rules = Rules;
-        rules.erase(std::remove(rules.begin(), rules.end(), '\n'), rules.end());
-        const auto reply = Peer().Request("LISTEN {\"rules\":" + rules + "}");
-        int id = -1, port = 0;
-        EXPECT_EQ(std::sscanf(reply[0].c_str(), "OK %d %d", &id, &port), 2) << reply[0];
+        const auto [id, port] = Peer().Listen(Rules);
         Client->SetPort(port);
         return id;
     }
@@ -159,21 +96,7 @@ protected:
         while (Client->Connected() && GetTickCount() - start < 3000) PsockWait();
         return !Client->Connected();
     }
-    // The listener's sessions, "|" between lines, to match Want (a "*" in a line matches any
-    // text). No session at all is "".
-    void ExpectTranscript(int Id, const std::string& Want)
-    {
-        const auto got = Peer().Request("TRANSCRIPT " + std::to_string(Id) + (Want.empty() ? " 1" : ""));
-        ASSERT_EQ(got[0].rfind("OK", 0), 0u) << got[0];
-        std::vector<std::string> want;
-        for (std::size_t at = 0, end = 0; !Want.empty() && end != std::string::npos; at = end + 1) {
-            end = Want.find('|', at);
-            want.push_back(Want.substr(at, end - at));
-        }
-        bool same = got.size() == want.size() + 1;
-        for (std::size_t i = 0; same && i < want.size(); ++i) same = Glob(want[i].c_str(), got[i + 1].c_str());
-        EXPECT_TRUE(same) << "transcript:\n  " << Joined({got.begin() + 1, got.end()}) << "\nwanted:\n  " << Want;
-    }
+    void ExpectTranscript(int Id, const std::string& Want) { EXPECT_TRUE(TranscriptIs(Id, Want)); }
 
     TNMSMTP* Client = nullptr;
     std::string Events;

@@ -1,6 +1,7 @@
 // The registration window in process, under Wine: its layout, the keyboard's way through it with
-// the input method per box, the title put into its text, and the composing of the mail body
-// through the message-box seam.
+// the input method per box, the title put into its text, and the registration sent to the SMTP
+// peer (aiosmtpd on loopback) with its boxes read and answered through the message-box seam; the
+// mails the peer received are decoded by Python's email package.
 #include <gtest/gtest.h>
 
 #include "Win.h"
@@ -15,6 +16,7 @@
 #include "Application.h"
 #include "MessageBoxRecorder.h"
 #include "Senddata.h"
+#include "SmtpPeer.h"
 
 namespace {
 
@@ -23,16 +25,27 @@ const std::string Product = "デスクトップdoduza";
 const std::string Incomplete = "メールアドレスが不完全です　再入力して下さい";
 const std::string Label1Text = "TITLE をお買い求めいただきまして誠にありがとうございました　"
                                "今後のサポートをご希望の方は以下の項目にご入力下さい";
+const std::string Thanks = "御協力ありがとうございました！";
+
+// One registration as the relay sees it, in session N of a listener.
+std::string Registered(int N = 1)
+{
+    return "# session " + std::to_string(N) + "|< 220*|> HELO " + RegistrationConfig::HeloDomain + "|< 250*|> RSET|< 250*|" +
+           "> MAIL FROM:<" + RegistrationConfig::Sender + ">|< 250*|> RCPT TO:<" + RegistrationConfig::Registration +
+           ">|< 250*|> DATA|< 354*|= mail-1 * bytes|> .|< 250*|> QUIT|< 221*|# closed";
+}
 
 // The installer's start-up: a main window first (the setup window's place), then this window.
 class SendDataWindow : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        ASSERT_TRUE(Peer().Connected()) << "no SMTP peer: SMTP_PEER_DIR=" << Peer().Folder;
         Application->SetTitle(Title);
         Application->CreateForm(Main);
         Main->SetBounds(300, 400, 465, 229);
         Application->CreateForm(SendDataForm);
+        Relay("[]");
     }
     void TearDown() override
     {
@@ -56,6 +69,22 @@ protected:
         std::vector<std::string> lines;
         for (int i = 0; i < SendDataForm->MailLines->Count(); ++i) lines.push_back((*SendDataForm->MailLines)[i]);
         return lines;
+    }
+
+    // A listener of the peer answering as Rules say, and the window sending to it: its id.
+    static int Relay(const std::string& Rules)
+    {
+        const auto [id, port] = Peer().Listen(Rules);
+        SendDataForm->Relay = "127.0.0.1";
+        SendDataForm->RelayPort = port;
+        return id;
+    }
+    // The status line as the status bar shows it.
+    static std::string Status()
+    {
+        char text[128] = "?";
+        SendMessageA(SendDataForm->StatusBar1->Handle(), SB_GETTEXTA, 0, reinterpret_cast<LPARAM>(text));
+        return text;
     }
 
     TForm* Main = nullptr;
@@ -290,17 +319,20 @@ TEST_F(SendDataWindow, ShowingPutsTheTitleInOnceAndClearsTheStatusLine)
     }
 }
 
-TEST_F(SendDataWindow, IncompleteAddressIsReportedAndNothingIsComposed)
+TEST_F(SendDataWindow, AddressCheckTable)
 {
     TSendDataForm& f = *SendDataForm;
-    f.Show();
+    const int id = Relay("[]");
     const struct {
         std::string address;
         bool refused, byEnter; // pressed with the mouse, or by Enter in the address box
-    } cases[] = {{"", false, false},       {"b.c@a", false, true}, {"a@b", true, false},
+    } cases[] = {{"", false, false},       {"b.c@a", false, true},     {"@.", false, false}, {"a@b", true, false},
                  {"a.b", true, true},      {"ａ＠ｂ．ｃ", true, false}, {"ァ.", true, false}};
+    std::string sessions;
+    int sent = 0;
     for (const auto& c : cases) {
         Boxes.Clear();
+        f.Show();
         f.MailLines->Clear();
         f.MailLines->Add("the last block");
         f.StatusBar1->SetSimpleText("unchanged");
@@ -311,19 +343,22 @@ TEST_F(SendDataWindow, IncompleteAddressIsReportedAndNothingIsComposed)
         } else {
             f.BitBtn1->Click();
         }
-        EXPECT_EQ(Boxes.Texts(), c.refused ? std::vector<std::string>{Incomplete} : std::vector<std::string>{}) << c.address;
+        EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{c.refused ? Incomplete : Thanks}) << c.address;
+        EXPECT_EQ(Boxes[0].Caption + "/" + std::to_string(Boxes[0].Flags), Title + "/0");
         if (c.refused) {
-            EXPECT_EQ(Boxes[0].Caption + "/" + std::to_string(Boxes[0].Flags), Title + "/0");
             EXPECT_EQ(Lines(), std::vector<std::string>{"the last block"}) << c.address;
+            EXPECT_EQ(Status(), "unchanged");
         } else {
+            sessions = Joined({sessions, Registered(++sent)});
             ASSERT_EQ(f.MailLines->Count(), 15) << c.address;
             EXPECT_EQ((*f.MailLines)[11], "e-mail = " + c.address);
+            EXPECT_EQ(Status(), "データ送信完了");
         }
-        EXPECT_TRUE(IsWindowVisible(f.Handle())) << c.address;
+        EXPECT_EQ(IsWindowVisible(f.Handle()) != FALSE, c.refused) << c.address; // hidden after the thanks
         EXPECT_EQ(f.EMailEdit->Text(), c.address);
-        EXPECT_EQ(f.StatusBar1->SimpleText(), "unchanged");
         EXPECT_EQ(f.ModalResult(), mrOk); // the OK kind's result, for a caller showing it modally
     }
+    EXPECT_TRUE(TranscriptIs(id, sessions)); // nothing was sent for a refused address
 }
 
 TEST_F(SendDataWindow, BodyComposedFromTheControlsAndTheUsersShortDate)
@@ -361,10 +396,12 @@ TEST_F(SendDataWindow, BodyComposedFromTheControlsAndTheUsersShortDate)
         const TShortDateFormat format(c.picture);
         delete SendDataForm; // the controls as the user finds them
         Application->CreateForm(SendDataForm);
+        Relay("[]");
         c.fill(*SendDataForm);
+        Boxes.Clear();
         SendDataForm->BitBtn1->Click();
         SendDataForm->BitBtn1->Click(); // composed afresh, not appended
-        EXPECT_TRUE(Boxes.empty()) << c.picture;
+        EXPECT_EQ(Boxes.Texts(), (std::vector<std::string>{Thanks, Thanks})) << c.picture;
         EXPECT_EQ(Lines(), RegistrationBody(c.entry)) << c.picture;
         EXPECT_EQ(Lines().at(2), "お申込日 = " + c.entry.Date);
     }
@@ -415,7 +452,275 @@ TEST_F(SendDataWindow, ClosingReleasesTheLinesAndHides)
     f.BitBtn1->Click();
     ASSERT_NE(f.MailLines, nullptr);
     EXPECT_EQ(f.MailLines->Count(), 15);
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_EQ(Boxes.Texts(), std::vector<std::string>{Thanks});
+}
+
+// ---------------------------------------------------------------------------------------------
+// Sending.
+
+std::string Today()
+{
+    char date[64] = {};
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, nullptr, nullptr, date, sizeof date);
+    return date;
+}
+
+// The body of an empty form, line by line.
+std::vector<std::string> EmptyForm()
+{
+    return {"--ここから--", "", "お申込日 = " + Today(), "作品番号 = ZO000002", "お申込作品名 = デスクトップdoduza",
+            "施設名 = ", "利用者氏名 = ", "利用者氏名(よみ) = ", "郵便番号 = ", "住所 = ", "電話番号 = ", "e-mail = ",
+            "お知らせメールを受信する", "性別 =男性", "年齢 ="};
+}
+
+// Python's email package on mail M of session N: the From display name, the Subject and the 15
+// body lines decoded from ISO-2022-JP equal these Shift_JIS texts; the header lines, their order
+// and the Content-Type are exactly the registration's. "OK", else what differs.
+std::string CheckMail(int Id, int N, const std::string& FromName, const std::vector<std::string>& Body)
+{
+    std::string lines;
+    for (const auto& line : Body) lines += (lines.empty() ? "" : ",") + Json(Hex(line));
+    return Peer().Request("CHECK {\"listener\":" + std::to_string(Id) + ",\"session\":" + std::to_string(N) +
+                          ",\"registration\":{\"sender\":" + Json(RegistrationConfig::Sender) +
+                          ",\"registration\":" + Json(RegistrationConfig::Registration) + ",\"from_name\":" +
+                          Json(Hex(FromName)) + ",\"subject\":" + Json(Hex("ユーザー登録完了メール")) + ",\"lines\":[" +
+                          lines + "]}}")[0];
+}
+
+// A box as "caption/flags: text".
+std::vector<std::string> Shown(const TMessageBoxRecorder& Boxes)
+{
+    std::vector<std::string> shown;
+    for (const auto& box : Boxes.Boxes()) shown.push_back(box.Caption + "/" + std::to_string(box.Flags) + ": " + box.Text);
+    return shown;
+}
+
+TEST_F(SendDataWindow, SmtpComponentSettings)
+{
+    delete SendDataForm; // as created, before a test points it anywhere
+    Application->CreateForm(SendDataForm);
+    TSendDataForm& f = *SendDataForm;
+    TNMSMTP& c = *f.NMSMTP1;
+    const TPostMessage& m = c.PostMessage();
+    EXPECT_EQ(c.Owner(), &f);
+    EXPECT_EQ(f.Relay + ":" + std::to_string(f.RelayPort), std::string(RegistrationConfig::SmtpRelay) + ":" + std::to_string(RegistrationConfig::SmtpPort));
+    EXPECT_EQ(std::to_string(c.Port()) + "," + std::to_string(c.TimeOut()) + "," + std::to_string(c.ReportLevel()) + "," + c.UserID() +
+                  "," + m.FromAddress() + "," + m.ToAddress().Text() + m.Subject() + "," + std::to_string(c.EncodeType()) + "," +
+                  std::to_string(c.ClearParams()) + "," + std::to_string(c.SubType()) + "," + c.Charset(),
+              std::to_string(RegistrationConfig::SmtpPort) + ",10000,0," + RegistrationConfig::HeloDomain + "," +
+                  RegistrationConfig::Sender + "," + RegistrationConfig::Registration + "\r\nユーザー登録完了メール,0,1,0,us-ascii");
+    EXPECT_EQ(std::string(RegistrationConfig::HeloDomain).find('@'), std::string::npos); // a domain, not the sender mailbox
+    EXPECT_TRUE(c.OnConnect && c.OnInvalidHost && c.OnConnectionFailed && c.OnSendStart && c.OnSuccess && c.OnFailure);
+    EXPECT_TRUE(!c.TPowersock::OnConnect && !c.OnAuthenticationFailed && !c.OnHeaderIncomplete && !c.OnRecipientNotFound);
+}
+
+// Each form as the user leaves it: the mail the relay received, decoded; the status texts
+// along the way; the thanks; the window hidden.
+TEST_F(SendDataWindow, RegistrationsAsReceived)
+{
+    const struct {
+        const char* name;
+        std::function<void(TSendDataForm&)> fill;
+        std::string fromName;
+        std::vector<std::pair<int, std::string>> lines; // what differs from the empty form's body
+    } cases[] = {
+        {"empty form", [](TSendDataForm&) {}, "記入なし", {}},
+        {"full form, Japanese names",
+         [](TSendDataForm& f) {
+             f.NameEdit->SetText("ホテル表参道ソ能");
+             f.AdminEdit->SetText("山田　太郎");
+             f.EMailEdit->SetText("taro@example.jp");
+             Press(f.RadioButton2);
+             f.ComboBox1->SetItemIndex(5);
+             Press(f.CheckBox1);
+         },
+         "ホテル表参道ソ能",
+         {{5, "施設名 = ホテル表参道ソ能"}, {6, "利用者氏名 = 山田　太郎"}, {11, "e-mail = taro@example.jp"}, {12, "メール受信拒否"},
+          {13, "性別 =女性"}, {14, "年齢 =６０代以上"}}},
+        {"facility of spaces, box ticked",
+         [](TSendDataForm& f) {
+             f.NameEdit->SetText("   ");
+             Press(f.CheckBox1);
+         },
+         "   ", {{5, "施設名 =    "}, {12, "メール受信拒否"}}},
+        {"combo text typed without a choice",
+         [](TSendDataForm& f) {
+             f.ComboBox1->SetFocus();
+             for (char ch : std::string("20s")) PostMessageA(GetFocus(), WM_CHAR, static_cast<WPARAM>(ch), 0);
+             Application->ProcessMessages();
+             f.AdminEdit->SetText("Admin");
+         },
+         "記入なし", {{6, "利用者氏名 = Admin"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        delete SendDataForm;
+        Application->CreateForm(SendDataForm);
+        TSendDataForm& f = *SendDataForm;
+        const int id = Relay("[]");
+        f.TitleText = Product;
+        f.Show();
+        c.fill(f);
+        // The status line at each step: connecting, connected, sending, sent.
+        std::vector<std::string> statuses;
+        f.NMSMTP1->TPowersock::OnConnect = [&](TObject*) { statuses.push_back(Status()); };
+        const auto sendStart = f.NMSMTP1->OnSendStart;
+        f.NMSMTP1->OnSendStart = [&](TObject* Sender) {
+            statuses.push_back(Status());
+            sendStart(Sender);
+            statuses.push_back(Status());
+        };
+        Boxes.Clear();
+        Boxes.OnBox = [&](const TMessageBoxRecorder::TBox&) { statuses.push_back(Status()); };
+        f.BitBtn1->Click();
+        Boxes.OnBox = nullptr;
+        EXPECT_EQ(Shown(Boxes), std::vector<std::string>{Title + "/0: " + Thanks});
+        EXPECT_EQ(statuses, (std::vector<std::string>{"サーバーに接続中です", "サーバーに接続しました", "データ送信中です", "データ送信完了"}));
+        EXPECT_FALSE(IsWindowVisible(f.Handle()));
+        EXPECT_FALSE(f.Sending() || f.NMSMTP1->Connected());
+        EXPECT_TRUE(TranscriptIs(id, Registered()));
+        std::vector<std::string> body = EmptyForm();
+        for (const auto& [at, line] : c.lines) body[static_cast<std::size_t>(at)] = line;
+        EXPECT_EQ(CheckMail(id, 1, c.fromName, body), "OK");
+    }
+}
+
+// Every failure with its boxes in order, answered as the row says. At a Retry the user has
+// mended the line (the window is pointed at a relay that works) and changed the facility name:
+// the new attempt composes afresh from the controls.
+TEST_F(SendDataWindow, FailureRows)
+{
+    const std::string notice = Title + "/0: " + SupportNotice(), thanks = Title + "/0: " + Thanks,
+                      unexpected = Title + "/0: 予期せぬエラーが発生しました　送信を中止します\n" + SupportNotice(),
+                      connectQuestion = "データ送信/5: 接続に失敗しました　回線を確認してください",
+                      sendQuestion = "データ送信/5: 送信に失敗しました　再度送信しますか";
+    const std::string data = "# session 1|< 220*|> HELO *|< 250*|> RSET|< 250*|> MAIL FROM:*|< 250*|> RCPT TO:*|< 250*|"
+                             "> DATA|< 354*|= mail-1 * bytes|> .";
+    const struct {
+        const char* name;
+        const char* rules; // of the relay the window is pointed at first
+        std::function<void(TSendDataForm&)> setup;
+        std::vector<int> answers; // to the first boxes
+        std::vector<std::string> boxes;
+        std::string status;     // the status line at the end
+        std::string transcript; // of that relay
+        bool again = false;     // sent again afterwards, to a relay that works
+        std::function<void(TSendDataForm&)> atRetry = {}; // what the user changes at the last Retry
+    } rows[] = {
+        {"unresolvable relay", "[]", [](TSendDataForm& f) { f.Relay = "no-such-host.invalid"; }, {},
+         {"エラー/0: サーバーが応答しません", notice, "エラー/0: Null Remote Address", unexpected}, "", ""},
+        {"refused connection, Retry", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDRETRY}, {connectQuestion, thanks},
+         "データ送信完了", ""},
+        {"refused connection, Retry twice", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDRETRY, IDRETRY},
+         {connectQuestion, connectQuestion, thanks}, "データ送信完了", ""},
+        {"refused connection, Retry with the address made incomplete", "[]", [](TSendDataForm& f) { f.RelayPort = 1; },
+         {IDRETRY}, {connectQuestion, Title + "/0: " + Incomplete}, "", "", false,
+         [](TSendDataForm& f) { f.EMailEdit->SetText("a@b"); }},
+        {"refused connection, Cancel", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDCANCEL},
+         {connectQuestion, notice, "エラー/0: Connection Failed", unexpected}, "", "", true},
+        {"\".\" refused, Retry", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDRETRY}, {sendQuestion, thanks},
+         "データ送信完了", data + "|< 554 5.7.1 refused|> QUIT|< 221*|# closed"},
+        {"\".\" refused, Cancel", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDCANCEL},
+         {sendQuestion, notice, "エラー/0: 554 5.7.1 refused\r\n", unexpected}, "", data + "|< 554 5.7.1 refused|> QUIT|< 221*|# closed"},
+        {"time-out after \".\"", R"([{"on":".","silent":true}])", [](TSendDataForm& f) { f.NMSMTP1->SetTimeOut(1000); }, {},
+         {"エラー/0: Socket readln aborted", unexpected}, "データ送信中です", data + "|# closed"},
+        // The error leaves the connection in the middle of a transaction; closed, it lets the
+        // next attempt connect.
+        {"RSET refused, then sent again", R"([{"on":"RSET","reply":"451 4.3.0 later"}])", nullptr, {},
+         {"エラー/0: 451 4.3.0 later\r\n", unexpected}, "データ送信中です",
+         "# session 1|< 220*|> HELO *|< 250*|> RSET|< 451 4.3.0 later|# closed", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        delete SendDataForm;
+        Application->CreateForm(SendDataForm);
+        TSendDataForm& f = *SendDataForm;
+        const auto [works, worksPort] = Peer().Listen("[]");
+        const int id = Relay(row.rules);
+        if (row.setup) row.setup(f);
+        f.Show();
+        f.NameEdit->SetText("初回ホテル");
+        Boxes.Clear();
+        for (int answer : row.answers) Boxes.Answer(answer);
+        Boxes.OnBox = [&, worksPort = worksPort](const TMessageBoxRecorder::TBox& Box) {
+            if (Box.Answer != IDRETRY) return;
+            EXPECT_EQ(Status(), "");
+            if (Boxes.Pending() > 0) return;
+            if (row.atRetry) {
+                row.atRetry(f);
+            } else {
+                f.RelayPort = worksPort;
+                f.NameEdit->SetText("再送ホテル");
+            }
+        };
+        f.BitBtn1->Click();
+        Boxes.OnBox = nullptr;
+        EXPECT_EQ(Shown(Boxes), row.boxes);
+        EXPECT_EQ(Status(), row.status);
+        // Hidden at the end of every attempt but one stopped by the address check.
+        EXPECT_EQ(IsWindowVisible(f.Handle()) != FALSE, row.boxes.back() == Title + "/0: " + Incomplete);
+        EXPECT_FALSE(f.Sending() || f.NMSMTP1->Connected());
+        EXPECT_TRUE(TranscriptIs(id, row.transcript));
+        const bool retried = row.boxes.back() == thanks;
+        if (row.again) {
+            Boxes.Clear();
+            f.RelayPort = worksPort;
+            f.Show();
+            f.BitBtn1->Click();
+            EXPECT_EQ(Shown(Boxes), std::vector<std::string>{thanks});
+        }
+        // One attempt reached the relay that works, with one block of 15 lines.
+        EXPECT_TRUE(TranscriptIs(works, retried || row.again ? Registered() : ""));
+        if (retried || row.again) {
+            std::vector<std::string> body = EmptyForm();
+            body[5] = "施設名 = " + std::string(retried ? "再送ホテル" : "初回ホテル");
+            EXPECT_EQ(CheckMail(works, 1, retried ? "再送ホテル" : "初回ホテル", body), "OK");
+        }
+    }
+}
+
+// The waits of an attempt pump the message loop: a press of the send button, and a close by
+// the keyboard, arrive during one. The press is ignored; the close hides the window and the
+// attempt still sends its lines whole, releasing them at its end.
+TEST_F(SendDataWindow, HandlersEnteredDuringAnAttempt)
+{
+    const struct {
+        const char* name;
+        UINT message; // posted before the press, at the socket's connect and when sending starts
+        bool linesKept;
+    } rows[] = {{"send button pressed again", BM_CLICK, true}, {"closed by the keyboard", WM_CLOSE, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        delete SendDataForm;
+        Application->CreateForm(SendDataForm);
+        TSendDataForm& f = *SendDataForm;
+        const int id = Relay(R"([{"on":"greeting","delay":0.3,"reply":"220 slow"},{"on":".","delay":0.3,"reply":"250 queued"}])");
+        f.Show();
+        f.NameEdit->SetText("ホテル");
+        const HWND target = row.message == BM_CLICK ? f.BitBtn1->Handle() : f.Handle();
+        int presses = 0;
+        const auto click = f.BitBtn1->OnClick;
+        f.BitBtn1->OnClick = [&](TObject* Sender) { ++presses, click(Sender); };
+        f.NMSMTP1->TPowersock::OnConnect = [&](TObject*) { PostMessageA(target, row.message, 0, 0); };
+        const auto sendStart = f.NMSMTP1->OnSendStart;
+        f.NMSMTP1->OnSendStart = [&](TObject* Sender) {
+            EXPECT_TRUE(f.Sending());
+            PostMessageA(target, row.message, 0, 0);
+            sendStart(Sender);
+        };
+        Boxes.Clear();
+        PostMessageA(target, row.message, 0, 0);
+        f.BitBtn1->Click();
+        Application->ProcessMessages();
+        EXPECT_EQ(presses, row.message == BM_CLICK ? 4 : 1);
+        EXPECT_EQ(Shown(Boxes), std::vector<std::string>{Title + "/0: " + Thanks});
+        EXPECT_FALSE(IsWindowVisible(f.Handle()));
+        EXPECT_EQ(f.MailLines != nullptr, row.linesKept);
+        EXPECT_TRUE(TranscriptIs(id, Registered()));
+        std::vector<std::string> body = EmptyForm();
+        body[5] = "施設名 = ホテル";
+        EXPECT_EQ(CheckMail(id, 1, "ホテル", body), "OK");
+    }
 }
 
 } // namespace

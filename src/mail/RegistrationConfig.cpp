@@ -1,0 +1,15 @@
+// The values of the registration mail, from the header CMake generates from its cache options.
+// This unit defines them and nothing else: a program built with other values links its own
+// copy of this unit, compiled against its own generated header, and the copy in mail_core is
+// then never taken from the archive.
+#include "Registration.h"
+#include "RegistrationConfig.h"
+
+namespace RegistrationConfig {
+const char* const SmtpRelay = SETUP_SMTP_RELAY;
+const int SmtpPort = SETUP_SMTP_PORT;
+const char* const HeloDomain = SETUP_SMTP_HELO;
+const char* const Sender = SETUP_MAIL_SENDER;
+const char* const Registration = SETUP_MAIL_REGISTRATION;
+const char* const SupportMailbox = SETUP_SUPPORT_MAILBOX;
+} // namespace RegistrationConfig

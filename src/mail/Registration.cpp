@@ -1,6 +1,7 @@
 #include "Registration.h"
 
 #include "Library.h"
+#include "Mailconvert.h"
 #include "SysUtils.h"
 
 bool IsIncompleteAddress(const std::string& Address)
@@ -58,4 +59,64 @@ std::string MailboxDomain(const std::string& Mailbox)
 {
     const std::size_t at = Mailbox.rfind('@');
     return at == std::string::npos ? Mailbox : Mailbox.substr(at + 1);
+}
+
+namespace {
+
+// The full-width forms of 0xA1 to 0xDF, two bytes each, in code order.
+const char FullForms[] = "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
+                         "ハヒフヘホマミムメモヤユヨラリルレロワン゛゜";
+// Voiced forms: カ to ト with "ﾞ"; ハ to ホ with "ﾞ" and with "ﾟ".
+const char VoicedKaToTo[] = "ガギグゲゴザジズゼゾダヂヅデド";
+const char VoicedHaToHo[] = "バビブベボ";
+const char SemiVoicedHaToHo[] = "パピプペポ";
+static_assert(sizeof FullForms == 2 * (0xDF - 0xA1 + 1) + 1, "one double-byte form per half-width byte");
+
+constexpr unsigned char Dakuten = 0xDE, Handakuten = 0xDF;
+
+bool IsHalfWidthKana(unsigned char c) noexcept
+{
+    return c >= 0xA1 && c <= 0xDF;
+}
+
+} // namespace
+
+std::string FullWidthKana(const std::string& S)
+{
+    std::string out;
+    out.reserve(S.size() * 2);
+    for (std::size_t i = 0; i < S.size(); ++i) {
+        const auto c = static_cast<unsigned char>(S[i]);
+        if (IsSjisLeadByte(c)) {
+            out += S[i];
+            if (i + 1 < S.size()) out += S[++i];
+            continue;
+        }
+        if (!IsHalfWidthKana(c)) {
+            out += S[i];
+            continue;
+        }
+        const auto next = i + 1 < S.size() ? static_cast<unsigned char>(S[i + 1]) : 0;
+        const char* form = FullForms + 2 * (c - 0xA1);
+        if (next == Dakuten && c >= 0xB6 && c <= 0xC4) {
+            form = VoicedKaToTo + 2 * (c - 0xB6);
+            ++i;
+        } else if (next == Dakuten && c >= 0xCA && c <= 0xCE) {
+            form = VoicedHaToHo + 2 * (c - 0xCA);
+            ++i;
+        } else if (next == Handakuten && c >= 0xCA && c <= 0xCE) {
+            form = SemiVoicedHaToHo + 2 * (c - 0xCA);
+            ++i;
+        } else if (next == Dakuten && c == 0xB3) {
+            form = "ヴ";
+            ++i;
+        }
+        out.append(form, 2);
+    }
+    return out;
+}
+
+std::string RegistrationJis(const std::string& S)
+{
+    return SjisToJis(FullWidthKana(S));
 }

@@ -45,3 +45,12 @@ std::string SupportNotice();
 // The domain of a mailbox ("setup@doduza.example" -> "doduza.example"); the whole text when it
 // has no "@".
 std::string MailboxDomain(const std::string& Mailbox);
+
+// Half-width katakana (single bytes 0xA1 to 0xDF) as their full-width characters, a following
+// sound mark joined where a voiced form exists ("ｶﾞ" -> "ガ"). ISO-2022-JP has no place for the
+// single bytes: passed on, they would reach the mail as 8-bit bytes under a 7-bit label. Every
+// other byte, and both bytes of a double-byte character, stay as they are.
+std::string FullWidthKana(const std::string& S);
+
+// A text of the registration mail in the mail's ISO-2022-JP form.
+std::string RegistrationJis(const std::string& S);

@@ -311,13 +311,13 @@ void TSendDataForm::NMSMTP1Connect(TObject*)
     StatusBar1->SetSimpleText(SConnected);
     TPostMessage& message = NMSMTP1->PostMessage();
     message.SetFromAddress(RegistrationConfig::Sender);
-    message.SetFromName(MakeEncodedWord(SjisToJis(RegistrationSenderName(NameEdit->Text()))));
-    message.SetSubject(MakeEncodedWord(SjisToJis(SSubject)));
+    message.SetFromName(MakeEncodedWord(RegistrationJis(RegistrationSenderName(NameEdit->Text()))));
+    message.SetSubject(MakeEncodedWord(RegistrationJis(SSubject)));
     message.ToAddress().SetText(RegistrationConfig::Registration);
     // Each line converted on its own ends in ASCII, so every line of the body stands alone.
     TStringList body;
     for (int i = 0; i < MailLines->Count(); ++i) {
-        body.Add(SjisToJis((*MailLines)[i]));
+        body.Add(RegistrationJis((*MailLines)[i]));
     }
     message.SetLinesBody(body);
     NMSMTP1->SendMail();

@@ -66,4 +66,26 @@ TEST(Registration, ConfiguredValues)
     EXPECT_NE(notice.find(RegistrationConfig::SupportMailbox, lf), std::string::npos);
 }
 
+TEST(Registration, HalfWidthKanaBecomeFullWidthSoTheMailStaysSevenBit)
+{
+    const struct { const char* typed; const char* sent; } cases[] = {
+        {"\xB6\xDE\xB7\xDE\xCA\xDF\xCB\xDE\xB3\xDE", "ガギパビヴ"}, // ｶﾞｷﾞﾊﾟﾋﾞｳﾞ
+        {"\xB1\xB2\xA1\xB0\xDD", "アイ。ーン"},                    // ｱｲ｡ｰﾝ
+        {"\xDE\xB1\xDF\xDC\xDE", "゛ア゜ワ゛"},                     // no voiced form: marks stand alone
+        {"漢\xB6 a", "漢カ a"},                                        // 漢 is 8A BF: its trail byte stays
+        {"ﾃｽﾄ", "テスト"},
+        {"", ""},
+        {"\x8A", "\x8A"}, // a lead byte cut off at the end
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(FullWidthKana(c.typed), c.sent) << c.typed;
+    }
+    for (int b = 0xA1; b <= 0xDF; ++b) {
+        for (const char* mark : {"", "\xDE", "\xDF"}) {
+            const std::string jis = RegistrationJis(std::string(1, static_cast<char>(b)) + mark);
+            for (const char ch : jis) ASSERT_LT(static_cast<unsigned char>(ch), 0x80) << std::hex << b;
+        }
+    }
+}
+
 } // namespace

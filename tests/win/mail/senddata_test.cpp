@@ -543,6 +543,12 @@ TEST_F(SendDataWindow, RegistrationsAsReceived)
              Press(f.CheckBox1);
          },
          "   ", {{5, "施設名 =    "}, {12, "メール受信拒否"}}},
+        {"half-width katakana, sent as their full-width forms",
+         [](TSendDataForm& f) {
+             f.NameEdit->SetText("ﾎﾃﾙﾄﾞﾊﾟｰｸ");
+             f.AdminEdit->SetText("ﾔﾏﾀﾞ");
+         },
+         "ホテルドパーク", {{5, "施設名 = ホテルドパーク"}, {6, "利用者氏名 = ヤマダ"}}},
         {"combo text typed without a choice",
          [](TSendDataForm& f) {
              f.ComboBox1->SetFocus();

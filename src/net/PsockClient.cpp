@@ -47,6 +47,7 @@ private:
 TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner)
 {
     StatusMessage(8, "Create");
+    FWindowThread = GetCurrentThreadId();
     FMessageWindow = std::make_unique<TPsockWindow>(*this);
     FHostEntryBuffer = std::make_unique<TLookupBuffer>();
     FTimeOutTimer = new TThreadTimer(this);
@@ -190,6 +191,8 @@ void TPowersock::Wndproc(TMessage& Message)
             default:
                 break;
             }
+        } else if (Message.Msg == CM_ARMTIMER) {
+            ArmTimer();
         } else if (Message.Msg == CM_LOOKUPMESSAGE) {
             if (event == FD_ACCEPT) {
                 FAsyncOk = HIWORD(Message.LParam) == 0;
@@ -471,15 +474,34 @@ void TPowersock::TimerOn()
     if (FTimerOn && FTimerTimeOut == FTimeOut) {
         return;
     }
-    FTimerOn = true;
+    // The deadline before the count is on: a tick on the component's thread never sees a count
+    // with an earlier count's deadline.
+    if (FTimeOut != 0) {
+        FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut)).time_since_epoch().count();
+    }
     FTimerTimeOut = FTimeOut;
+    FTimerOn = true;
     if (FTimeOut == 0) {
         return;
     }
-    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut);
+    // The system timer belongs to the component's thread; a listening server's client thread
+    // has it set there.
+    if (GetCurrentThreadId() != FWindowThread) {
+        PostMessageA(MessageWindow(), CM_ARMTIMER, 0, 0);
+        return;
+    }
+    ArmTimer();
+}
+
+void TPowersock::ArmTimer()
+{
+    const int32_t timeOut = FTimerTimeOut;
+    if (!FTimerOn || timeOut <= 0) {
+        return;
+    }
     // A system timer still running from an earlier count ticks before this deadline unless its
     // period is longer.
-    const auto interval = static_cast<uint32_t>(FTimeOut);
+    const auto interval = static_cast<uint32_t>(timeOut);
     if (!FTimeOutTimer->Enabled() || FTimeOutTimer->Interval() > interval) {
         FTimeOutTimer->SetInterval(interval);
         FTimeOutTimer->SetEnabled(true);
@@ -498,7 +520,8 @@ void TPowersock::TimerTick()
         FTimeOutTimer->SetEnabled(false);
         return;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+    const std::chrono::steady_clock::time_point deadline{std::chrono::steady_clock::duration(FDeadline.load())};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() > 0) {
         FTimeOutTimer->SetInterval(static_cast<uint32_t>(left.count()));
         return;

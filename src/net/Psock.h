@@ -96,7 +96,10 @@ public:
     void SetInterval(uint32_t Value);
     const TNotifyEvent& OnTimer() const noexcept { return FOnTimer; }
     void SetOnTimer(TNotifyEvent Value);
-    HWND TimerWindow() const noexcept;
+    // Made on first use (the first system timer, or this call), on the timer's thread: a
+    // component that never arms its timer (a server's client that waits without a time-out)
+    // costs the window system no window.
+    HWND TimerWindow() const;
 
 protected:
     virtual void Timer();
@@ -106,7 +109,7 @@ protected:
 private:
     class TTimerWindow;
     uint32_t FInterval = 1000;
-    std::unique_ptr<TTimerWindow> FTimerWindow;
+    mutable std::unique_ptr<TTimerWindow> FTimerWindow;
     TNotifyEvent FOnTimer;
     bool FEnabled = true;
     // Declared after the window: the system timer goes before the window does.
@@ -262,6 +265,10 @@ public:
 protected:
     static constexpr int32_t IOBufferSize = 65536;
 
+    // OpenSocket false: the component starts without a socket, for one that is handed a socket
+    // at once (a listening server's client, given its accepted connection).
+    TPowersock(TComponent* AOwner, bool OpenSocket);
+
     // Arms the time-out for a scope and disarms it on every way out.
     class TTimerScope {
     public:
@@ -346,6 +353,7 @@ private:
     void ArmTimer();
 
     std::unique_ptr<TPsockWindow> FMessageWindow;
+    bool FOpenSocket = true;
     // The thread that made the component and owns its windows and timer.
     DWORD FWindowThread = 0;
     // The count is also started and stopped by a listening server's client thread, while the
@@ -375,8 +383,6 @@ public:
     std::vector<TNMGeneralServer*> Items();
     void Add(TNMGeneralServer* Client);
     void Remove(const TNMGeneralServer* Client);
-    // The instance served by Thread, or null.
-    TNMGeneralServer* FindByThread(const InstantiateServethread* Thread);
     // Runs Action for every instance with the list locked: none is unlisted (and freed) meanwhile.
     template <typename F>
     void ForEach(F Action)
@@ -400,9 +406,9 @@ private:
 // Threads. The listening server and every per-client instance are made, notified and freed on
 // the GUI thread: their windows and timers belong to it, so a connection's notices and time-outs
 // arrive there while Serve runs on the client thread. When Serve returns, the client thread
-// posts the instance back to the listening server's window and the GUI thread frees it (its
-// windows, timer and socket) and removes it from ClientList; what is still listed when the
-// server goes is cancelled, waited for and freed by the server's destructor.
+// posts the instance back to the listening server's window, where the GUI thread removes it from
+// ClientList and frees it (its windows, timer and socket), and the thread frees itself; what is
+// still listed when the server goes is cancelled, waited for and freed by its destructor.
 //
 // From Serve, on the client thread, an instance may use: the transfer operations (ReadLn,
 // Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
@@ -441,6 +447,7 @@ public:
     // Null on a per-client instance.
     TServerClientList* ClientList() const noexcept { return FClientList.get(); }
     TNMGeneralServer* ListeningServer() const noexcept { return FListeningServer; }
+    // The thread that runs Serve; it frees itself once Serve has returned.
     InstantiateServethread* ServeThread() const noexcept { return FServeThread; }
 
     TNotifyEvent OnClientContact;
@@ -453,8 +460,10 @@ protected:
 
 private:
     friend class InstantiateServethread;
-    // A client thread has finished: frees it and its instance, when it is still listed.
-    void ClientDone(const InstantiateServethread* Thread);
+    // A client's Serve has returned: frees the instance, when it is still listed.
+    void ClientDone(TNMGeneralServer* Client);
+    // Unlists and frees a client whose Serve has returned.
+    void FreeClient(TNMGeneralServer* Client);
     // Wakes the client thread's wait after a notice of its connection.
     void WakeServeThread() noexcept;
 
@@ -462,6 +471,8 @@ private:
     TNMGeneralServer* FListeningServer = nullptr;
     InstantiateServethread* FServeThread = nullptr;
     std::atomic<DWORD> FServeThreadId{0};
+    // Set by the client thread once Serve has returned and it touches the instance no more.
+    std::atomic<bool> FServeDone{false};
 };
 
 // The server class to derive from: TNMServer<TMyServer> makes each client a TMyServer, whose
@@ -481,14 +492,14 @@ protected:
     TNMGeneralServer* CreateClient(TComponent* AOwner) override { return new T(AOwner); }
 };
 
-// The thread of one accepted connection. It owns its instance (ClientComponent); it is made on
-// the GUI thread by ServerAccept and freed there once Serve has returned.
+// The thread of one accepted connection, made on the GUI thread by ServerAccept. It runs Serve
+// of its instance (ClientComponent), hands the instance back to the GUI thread, which unlists
+// and frees it, and frees itself.
 class InstantiateServethread : public TThread {
 public:
     // Makes the instance for Socket (taken over, closed on failure), lists it and starts the
     // thread. Raises when the instance cannot be made; nothing is left running then.
     InstantiateServethread(TNMGeneralServer* Server, TSocketHandle Socket);
-    // Waits for Serve to return, unlists the instance and frees it. GUI thread.
     ~InstantiateServethread() override;
 
     TNMGeneralServer* ClientComponent() const noexcept { return FClientComponent; }

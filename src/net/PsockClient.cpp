@@ -24,7 +24,12 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 // DefWindowProc.
 class TPowersock::TPsockWindow : public THiddenWindow {
 public:
-    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocateHandle("PsockWindowClass"); }
+    // Message-only: it is never shown, and a top-level window costs the window system several
+    // times as much to make and destroy, which a server pays twice per client.
+    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket)
+    {
+        AllocateHandle("PsockWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
+    }
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
@@ -44,7 +49,9 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction.
 
-TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner)
+TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, true) {}
+
+TPowersock::TPowersock(TComponent* AOwner, bool OpenSocket) : TComponent(AOwner), FOpenSocket(OpenSocket)
 {
     StatusMessage(8, "Create");
     FWindowThread = GetCurrentThreadId();
@@ -100,6 +107,9 @@ void TPowersock::InitWinsock()
             for (const auto& line : WinsockInfoLines(info)) {
                 FWSAInfo.Add(line);
             }
+        }
+        if (!FOpenSocket) {
+            return;
         }
         try {
             TakeSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -424,7 +434,9 @@ void TPowersock::RequestCloseSocket()
 void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)
 {
     const HWND window = MessageWindow();
-    if (window == nullptr) {
+    // A listening server's client thread sees no message of the window, which is the GUI
+    // thread's.
+    if (window == nullptr || GetCurrentThreadId() != FWindowThread) {
         return;
     }
     MSG notice;

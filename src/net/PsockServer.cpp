@@ -110,21 +110,13 @@ void TServerClientList::Remove(const TNMGeneralServer* Client)
     FItems.erase(std::remove(FItems.begin(), FItems.end(), Client), FItems.end());
 }
 
-TNMGeneralServer* TServerClientList::FindByThread(const InstantiateServethread* Thread)
-{
-    TCriticalSectionLock lock(FLock);
-    for (TNMGeneralServer* client : FItems) {
-        if (client->ServeThread() == Thread) {
-            return client;
-        }
-    }
-    return nullptr;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The server.
 
-TNMGeneralServer::TNMGeneralServer(TComponent* AOwner) : TPowersock(AOwner)
+// A client (owned by a server) is handed its accepted connection at once: it opens no socket of
+// its own, which would only be closed again.
+TNMGeneralServer::TNMGeneralServer(TComponent* AOwner)
+    : TPowersock(AOwner, dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr)
 {
     if (dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr) {
         FClientList = std::make_unique<TServerClientList>();
@@ -139,14 +131,13 @@ TNMGeneralServer::~TNMGeneralServer()
     }
     if (FClientList) {
         for (TNMGeneralServer* client : FClientList->Items()) {
-            InstantiateServethread* thread = client->FServeThread;
             // A Serve that takes the abort and waits again is cancelled again; the sleep
             // between looks lets its thread run.
-            while (!thread->Finished()) {
+            while (!client->FServeDone) {
                 client->FCanceled = true;
                 Sleep(2);
             }
-            delete thread;
+            FreeClient(client);
         }
         FClientList.reset();
     }
@@ -192,7 +183,7 @@ void TNMGeneralServer::ServerAccept(TObject*)
 void TNMGeneralServer::Wndproc(TMessage& Message)
 {
     if (Message.Msg == CM_CLIENTDONE) {
-        ClientDone(reinterpret_cast<const InstantiateServethread*>(Message.WParam));
+        ClientDone(reinterpret_cast<TNMGeneralServer*>(Message.WParam));
         Message.Result = 0;
         return;
     }
@@ -200,22 +191,30 @@ void TNMGeneralServer::Wndproc(TMessage& Message)
         TPowersock::Wndproc(Message);
         return;
     }
-    // A served connection: its socket is the client thread's until the instance goes, so a
-    // close is noted, not acted on by closing it here.
-    if (LOWORD(Message.LParam) == FD_CLOSE && FSocketHandle &&
-        Message.WParam == static_cast<WPARAM>(FSocketHandle.Get())) {
-        Message.Result = 0;
-        FAsyncOk = HIWORD(Message.LParam) == 0;
-        char first;
-        if (recv(FSocketHandle.Get(), &first, 1, MSG_PEEK) < 1 && FConnected.exchange(false) && !Destroying() &&
-            OnDisconnect) {
-            try {
+    // A served connection. Its socket is the client thread's until the instance goes, so a close
+    // is noted, not acted on by closing it here (nor by replacing it).
+    Message.Result = 0;
+    const SOCKET socket = FSocketHandle.Get();
+    if (!FSocketHandle || Message.WParam != static_cast<WPARAM>(socket)) {
+        return;
+    }
+    FAsyncOk = HIWORD(Message.LParam) == 0;
+    try {
+        switch (LOWORD(Message.LParam)) {
+        case FD_READ:
+            if (OnDataAvailable) OnDataAvailable(this);
+            break;
+        case FD_CLOSE: {
+            char first;
+            if (recv(socket, &first, 1, MSG_PEEK) < 1 && FConnected.exchange(false) && !Destroying() && OnDisconnect) {
                 OnDisconnect(this);
-            } catch (...) {
             }
+            break;
         }
-    } else {
-        TPowersock::Wndproc(Message);
+        default:
+            break;
+        }
+    } catch (...) { // a notification never fails
     }
     WakeServeThread();
 }
@@ -227,15 +226,19 @@ void TNMGeneralServer::WakeServeThread() noexcept
     }
 }
 
-void TNMGeneralServer::ClientDone(const InstantiateServethread* Thread)
+void TNMGeneralServer::ClientDone(TNMGeneralServer* Client)
 {
-    if (!FClientList) {
-        return;
+    // Only an instance of this server's own list is taken for one.
+    if (FClientList && FClientList->Contains(Client)) {
+        FreeClient(Client);
     }
-    // Only a thread of this server's own list is taken for one.
-    if (TNMGeneralServer* client = FClientList->FindByThread(Thread)) {
-        delete client->FServeThread;
-    }
+}
+
+void TNMGeneralServer::FreeClient(TNMGeneralServer* Client)
+{
+    TCriticalSectionLock lock(ServerLock());
+    FClientList->Remove(Client);
+    delete Client; // its windows, its timer and the connection
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -254,7 +257,6 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocket
     client->FServeThread = this;
     client->OnConnect = Server->OnConnect;
     client->OnDisconnect = Server->OnDisconnect;
-    client->Close(client->FSocketHandle);
     client->FSocketHandle = std::move(Socket);
     client->FListeningServer = Server;
     // Its notices go to its own window from here on; those already posted to the server's
@@ -264,31 +266,30 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocket
     }
     FClientComponent = client.release();
     Server->FClientList->Add(FClientComponent);
+    // The thread frees itself when Serve has returned; the instance is freed on the GUI thread.
+    SetFreeOnTerminate(true);
     Resume();
 }
 
-InstantiateServethread::~InstantiateServethread()
-{
-    WaitFor();
-    TCriticalSectionLock lock(ServerLock());
-    if (FServer != nullptr && FServer->FClientList) {
-        FServer->FClientList->Remove(FClientComponent);
-    }
-    delete FClientComponent; // closes the connection
-}
+InstantiateServethread::~InstantiateServethread() = default;
 
 void InstantiateServethread::Execute()
 {
+    TNMGeneralServer* const client = FClientComponent;
     // A queue for this thread, so the GUI thread can wake its waits, before it is named.
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    FClientComponent->FServeThreadId = GetCurrentThreadId();
+    client->FServeThreadId = GetCurrentThreadId();
     try {
-        FClientComponent->Serve();
+        client->Serve();
     } catch (...) { // a client's failure ends its thread quietly
     }
-    FClientComponent->FServeThreadId = 0;
+    client->FServeThreadId = 0;
+    // From here on the GUI thread may free the instance (a server that goes frees it as soon as
+    // it sees this), so nothing of it is touched after.
+    const HWND server = FServerWindow;
+    client->FServeDone = true;
     // Its windows and socket go on the GUI thread. When the post fails (the queue is full), the
     // server frees it when it goes.
-    PostMessageA(FServerWindow, CM_CLIENTDONE, reinterpret_cast<WPARAM>(this), 0);
+    PostMessageA(server, CM_CLIENTDONE, reinterpret_cast<WPARAM>(client), 0);
 }

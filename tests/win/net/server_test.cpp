@@ -12,6 +12,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -98,16 +99,18 @@ bool PumpUntil(Pred Done, DWORD Ms = 20000)
     return true;
 }
 
-BOOL CALLBACK CountWindow(HWND, LPARAM Count)
+// The socket layer's windows of the process, message-only or not.
+int LayerWindows()
 {
-    ++*reinterpret_cast<int*>(Count);
-    return TRUE;
-}
-int WindowsOfThisThread()
-{
-    int count = 0;
-    EnumThreadWindows(GetCurrentThreadId(), CountWindow, reinterpret_cast<LPARAM>(&count));
-    return count;
+    std::set<HWND> found; // a search from the desktop may list a message-only window too
+    for (const HWND parent : {HWND_MESSAGE, HWND(nullptr)}) {
+        for (const char* cls : {"PsockWindowClass", "TmrWindowClass"}) {
+            for (HWND w = FindWindowExA(parent, nullptr, cls, nullptr); w != nullptr; w = FindWindowExA(parent, w, cls, nullptr)) {
+                found.insert(w);
+            }
+        }
+    }
+    return static_cast<int>(found.size());
 }
 
 // The process's open handles (sockets included). Wine does not answer GetProcessHandleCount, so
@@ -276,7 +279,7 @@ TEST(Server, EveryClientGetsEveryAnswerAndLeavesNoWindowOrHandleBehind)
     int disconnects = 0;
     for (const int count : {1, 50}) {
         SCOPED_TRACE(count);
-        const int windows = WindowsOfThisThread();
+        const int windows = LayerWindows();
         const DWORD handles = Handles();
         run.Contacts = run.Disconnects = 0;
         std::vector<std::vector<std::string>> answers(static_cast<std::size_t>(count));
@@ -309,7 +312,7 @@ TEST(Server, EveryClientGetsEveryAnswerAndLeavesNoWindowOrHandleBehind)
         std::sort(threads.begin(), threads.end());
         EXPECT_EQ(std::unique(threads.begin(), threads.end()), threads.end()) << "a thread per client";
         // Each instance's two windows and socket, and its thread, went with it.
-        EXPECT_EQ(WindowsOfThisThread(), windows);
+        EXPECT_EQ(LayerWindows(), windows);
         EXPECT_TRUE(PumpUntil([&] { return Handles() == handles; }, 2000)) << Handles() << " against " << handles;
         EXPECT_EQ(run.Server->ComponentCount(), 1); // the time-out timer alone
     }
@@ -485,7 +488,7 @@ TEST(Server, FailuresInServerAcceptAreSwallowedAndStillReportTheContact)
 
 TEST(Server, DestroyedWhileClientsAreConnectedEndsThemAndItself)
 {
-    const int windows = WindowsOfThisThread();
+    const int windows = LayerWindows();
     for (const bool waiting : {false, true}) {
         SCOPED_TRACE(waiting);
         std::vector<std::unique_ptr<TClient>> clients;
@@ -497,6 +500,9 @@ TEST(Server, DestroyedWhileClientsAreConnectedEndsThemAndItself)
             const int port = LocalPort(server->SocketHandle());
             for (int i = 0; i < 5; ++i) clients.push_back(std::make_unique<TClient>(port));
             ASSERT_TRUE(PumpUntil([&] { return server->ClientList()->Count() == 5; }));
+            // The server's and each client's notification window (their timers make theirs when
+            // first armed).
+            EXPECT_EQ(LayerWindows(), windows + 6);
             if (waiting) {
                 // Each answered once and waiting for its next line.
                 for (auto& c : clients) c->Send("once\n");
@@ -504,7 +510,7 @@ TEST(Server, DestroyedWhileClientsAreConnectedEndsThemAndItself)
             }
         }
         for (auto& c : clients) EXPECT_TRUE(c->Ended());
-        EXPECT_EQ(WindowsOfThisThread(), windows);
+        EXPECT_EQ(LayerWindows(), windows);
         TakeServed();
     }
 }

@@ -415,7 +415,8 @@ private:
 // DataAvailable, ClearInput), Cancel, TimeOut (a count armed there is set by the GUI thread), the
 // flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP. Their waits
 // sleep on the client thread's queue, which the GUI thread wakes at every notice of the
-// connection. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
+// connection; their pump dispatches that thread's own messages only (it owns no window), which
+// asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
 // ResolveRemoteHost: they replace or close the socket the GUI thread's notices are matched
 // against. To end the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
 // per-client instance: reports come from both threads. The events copied from the server
@@ -427,7 +428,8 @@ class TNMGeneralServer : public TPowersock {
 public:
     explicit TNMGeneralServer(TComponent* AOwner);
     // Aborts every client, waits until each thread's Serve has returned (cancelling again one
-    // that waits again) and frees them, then the server.
+    // that waits again) and frees them, then the server. A Serve must therefore return once its
+    // waits are cancelled.
     ~TNMGeneralServer() override;
 
     // Starts listening on Port with OnAccept := ServerAccept.
@@ -509,6 +511,6 @@ protected:
 
 private:
     TNMGeneralServer* FClientComponent = nullptr;
-    TNMGeneralServer* FServer = nullptr;
+    // Where the instance is handed back when Serve has returned.
     HWND FServerWindow = nullptr;
 };

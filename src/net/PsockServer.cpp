@@ -245,7 +245,7 @@ void TNMGeneralServer::FreeClient(TNMGeneralServer* Client)
 // The client thread.
 
 InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocketHandle Socket)
-    : FServer(Server), FServerWindow(Server->MessageWindow())
+    : FServerWindow(Server->MessageWindow())
 {
     // Owned by the server: it gets no client list of its own.
     if (!Server->FClientList) {

@@ -235,7 +235,7 @@ bool ServerBench()
     std::printf("handles %lu before 1000 clients, %lu after; windows %d before, %d after\n", before, after, windows,
                 windowsAfter);
     ok = ReportRatio("server handles after 1000 clients vs before", static_cast<double>(after) / before, "<=", 1.0) && ok;
-    std::printf("GUI idle %.2f of %.2f s\n", idle, total);
+    std::printf("GUI thread asleep %.2f s of the %.2f s it served (information)\n", idle, total);
     delete server;
     if (!answered) std::printf("server: an answer went missing\n");
     return ok && answered;

@@ -179,7 +179,6 @@ int Windows()
     return static_cast<int>(found.size());
 }
 
-
 bool ServerBench()
 {
     auto* server = new TEchoServer(nullptr);
@@ -188,7 +187,8 @@ bool ServerBench()
     int length = sizeof a;
     getsockname(server->SocketHandle(), reinterpret_cast<sockaddr*>(&a), &length);
     const int port = ntohs(a.sin_port);
-    // The layer's server pumps the GUI thread until its clients are done and freed.
+    // The GUI thread pumps (PsockWait's two steps, the sleep timed) until the clients are done
+    // and freed.
     double idle = 0, total = 0;
     const auto pumpServer = [&](auto Done) {
         auto s0 = Clock::now();

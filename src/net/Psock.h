@@ -1,5 +1,6 @@
-// The socket layer: a timer with a hidden window of its own, and the stream-socket component
-// on which the mail client is built. Win32 (Windows Sockets 1.1), GUI thread.
+// The socket layer: a timer with a hidden window of its own, the stream-socket component on
+// which the mail client is built, and the listening server that serves each accepted client on
+// a thread of its own. Win32 (Windows Sockets 1.1), GUI thread.
 //
 // The component's calls look blocking: they wait by pumping the thread's message loop, so the
 // program's other handlers (a cancel button) run during a wait, while the socket library
@@ -22,6 +23,7 @@
 #include "Classes.h"
 #include "Handles.h"
 #include "PsockText.h"
+#include "Thread.h"
 
 // ---------------------------------------------------------------------------------------------
 // Shared pieces.
@@ -39,12 +41,22 @@ struct TMessage {
 // lookup's task handle in wParam) or, after a listen that asks for them, accept events.
 constexpr UINT CM_SOCKETMESSAGE = 0x465;
 constexpr UINT CM_LOOKUPMESSAGE = 0x466;
+// Private to the listening server: a client thread whose Serve has returned hands its instance
+// back to the thread that owns the instance's windows (wParam: the client's thread object).
+constexpr UINT CM_CLIENTDONE = 0x467;
+// Private to the component: a time-out armed on another thread than the component's, for the
+// component's own thread to set its system timer.
+constexpr UINT CM_ARMTIMER = 0x468;
 // The socket events the component asks for: read, out-of-band, accept, connect, close.
 constexpr long PsockSelectEvents = 0x3D;
 // The socket handle value that means "no socket".
 constexpr uint16_t NoSocket = 0xFFFF;
 // The most a wait sleeps before it looks at its flags again when no message comes.
 constexpr DWORD PsockWaitSlice = 10;
+// Connections the system keeps waiting for Accept. One would refuse (Windows) or drop (the
+// stacks that retry a dropped connect a second later) every client of a burst beyond the first
+// two while the GUI thread is busy; this asks for the most the system allows.
+constexpr int PsockListenBacklog = 0x7FFFFFFF;
 
 // Sleeps until a message arrives for this thread or PsockWaitSlice passes, then dispatches every
 // pending message. Every wait of the socket layer goes through here.
@@ -84,7 +96,10 @@ public:
     void SetInterval(uint32_t Value);
     const TNotifyEvent& OnTimer() const noexcept { return FOnTimer; }
     void SetOnTimer(TNotifyEvent Value);
-    HWND TimerWindow() const noexcept;
+    // Made on first use (the first system timer, or this call), on the timer's thread: a
+    // component that never arms its timer (a server's client that waits without a time-out)
+    // costs the window system no window.
+    HWND TimerWindow() const;
 
 protected:
     virtual void Timer();
@@ -94,7 +109,7 @@ protected:
 private:
     class TTimerWindow;
     uint32_t FInterval = 1000;
-    std::unique_ptr<TTimerWindow> FTimerWindow;
+    mutable std::unique_ptr<TTimerWindow> FTimerWindow;
     TNotifyEvent FOnTimer;
     bool FEnabled = true;
     // Declared after the window: the system timer goes before the window does.
@@ -115,6 +130,12 @@ public:
     ~TPowersock() override;
 
     // ---- virtual operations, in their slot order (the listening side's Accept goes first)
+    // Waits (pumping messages) until a connection has been reported or Cancel, and takes it:
+    // the new socket, owned by the caller and registered for this component's notifications;
+    // RemoteAddress holds the peer. ESockError "Accepting Canceled" (Canceled stays set),
+    // "Error creating Data Connection" when the report carried an error or nothing waits.
+    // AsyncDone is cleared again, so the next Accept waits for the next report.
+    virtual uint16_t Accept();
     // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
     // fired from the notification during the wait).
     virtual void Connect();
@@ -159,7 +180,15 @@ public:
     HWND MessageWindow() const noexcept;
     const sockaddr_in& RemoteAddress() const noexcept { return FRemoteAddress; }
 
+    bool AsyncDone() const noexcept { return FAsyncDone; }
+    bool AsyncOk() const noexcept { return FAsyncOk; }
+
     // ---- operations
+    // Listens on Port (16 bits, else ERangeError) of every local address. Each incoming
+    // connection fires OnAccept (Flag false); with Flag true it sets AsyncDone and Connected and
+    // fires OnDisconnect instead, for a caller that waits in Accept. A port that cannot be bound
+    // raises ESockError with the error's text.
+    void Listen(bool Flag);
     // Makes sure a connection is up, asking OnConnectionRequired once; Exception "Not Connected".
     void CertifyConnect();
     // Ends the current wait: the operation raises its cancel or abort report.
@@ -236,6 +265,10 @@ public:
 protected:
     static constexpr int32_t IOBufferSize = 65536;
 
+    // OpenSocket false: the component starts without a socket, for one that is handed a socket
+    // at once (a listening server's client, given its accepted connection).
+    TPowersock(TComponent* AOwner, bool OpenSocket);
+
     // Arms the time-out for a scope and disarms it on every way out.
     class TTimerScope {
     public:
@@ -256,7 +289,7 @@ protected:
 
     void InitWinsock();
     // Handles the notification window's messages from CM_SOCKETMESSAGE on.
-    void Wndproc(TMessage& Message);
+    virtual void Wndproc(TMessage& Message);
     // Takes a socket from the system into FSocketHandle: an invalid one reports the pending
     // error, one that does not fit 16 bits is closed and refused with ERangeError.
     void TakeSocket(SOCKET Socket);
@@ -316,14 +349,168 @@ private:
     // The timer's OnTimer: fires the time-out once the deadline has passed.
     void TimerTick();
 
+    // Sets the system timer for a count that runs (on the component's thread).
+    void ArmTimer();
+
     std::unique_ptr<TPsockWindow> FMessageWindow;
-    bool FTimerOn = false;
-    int32_t FTimerTimeOut = 0;
-    std::chrono::steady_clock::time_point FDeadline;
+    bool FOpenSocket = true;
+    // The thread that made the component and owns its windows and timer.
+    DWORD FWindowThread = 0;
+    // The count is also started and stopped by a listening server's client thread, while the
+    // ticks arrive on the component's thread.
+    std::atomic<bool> FTimerOn{false};
+    std::atomic<int32_t> FTimerTimeOut{0};
+    std::atomic<std::chrono::steady_clock::rep> FDeadline{0};
     // The host entry of the running lookup is written here by the system. A lookup given up
     // (time-out, cancel) may still write into its buffer later, so that buffer is kept until its
     // completion arrives; lookups still open when the component goes leave theirs behind.
     std::unique_ptr<TLookupBuffer> FHostEntryBuffer;
     HANDLE FLookupTask = nullptr;
     std::vector<std::pair<HANDLE, std::unique_ptr<TLookupBuffer>>> FAbandonedLookups;
+};
+
+// ---------------------------------------------------------------------------------------------
+// The listening server.
+
+class TNMGeneralServer;
+class InstantiateServethread;
+
+// The per-client instances of a listening server; it locks itself.
+class TServerClientList {
+public:
+    int Count();
+    bool Contains(const TNMGeneralServer* Client);
+    std::vector<TNMGeneralServer*> Items();
+    void Add(TNMGeneralServer* Client);
+    void Remove(const TNMGeneralServer* Client);
+    // Runs Action for every instance with the list locked: none is unlisted (and freed) meanwhile.
+    template <typename F>
+    void ForEach(F Action)
+    {
+        TCriticalSectionLock lock(FLock);
+        for (TNMGeneralServer* client : FItems) {
+            Action(client);
+        }
+    }
+
+private:
+    TCriticalSection FLock;
+    std::vector<TNMGeneralServer*> FItems;
+};
+
+// A TPowersock that listens on Port once Loaded and serves every accepted connection with a new
+// instance of its own class (CreateClient; TNMServer<T> provides it), whose Serve runs on a
+// thread of its own. A server owned by another server is such a per-client instance: it has no
+// ClientList, its ListeningServer is the server and ServeThread its thread.
+//
+// Threads. The listening server and every per-client instance are made, notified and freed on
+// the GUI thread: their windows and timers belong to it, so a connection's notices and time-outs
+// arrive there while Serve runs on the client thread. When Serve returns, the client thread
+// posts the instance back to the listening server's window, where the GUI thread removes it from
+// ClientList and frees it (its windows, timer and socket), and the thread frees itself; what is
+// still listed when the server goes is cancelled, waited for and freed by its destructor.
+//
+// From Serve, on the client thread, an instance may use: the transfer operations (ReadLn,
+// Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
+// DataAvailable, ClearInput), Cancel, TimeOut (a count armed there is set by the GUI thread), the
+// flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP. Their waits
+// sleep on the client thread's queue, which the GUI thread wakes at every notice of the
+// connection; their pump dispatches that thread's own messages only (it owns no window), which
+// asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
+// ResolveRemoteHost: they replace or close the socket the GUI thread's notices are matched
+// against. To end the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
+// per-client instance: reports come from both threads. The events copied from the server
+// (OnConnect, OnDisconnect) and OnDataAvailable fire on the GUI thread; those of the operations
+// (OnPacketSent, OnPacketRecvd, OnAfterAbort, OnError) on the client thread. A peer's close
+// marks the instance not Connected and fires OnDisconnect; the socket stays until the instance
+// goes, so a read in Serve sees the end of the data.
+class TNMGeneralServer : public TPowersock {
+public:
+    explicit TNMGeneralServer(TComponent* AOwner);
+    // Aborts every client, waits until each thread's Serve has returned (cancelling again one
+    // that waits again) and frees them, then the server. A Serve must therefore return once its
+    // waits are cancelled.
+    ~TNMGeneralServer() override;
+
+    // Starts listening on Port with OnAccept := ServerAccept.
+    void Loaded() override;
+    // A server connects nowhere.
+    void Connect() override {}
+    // Cancels every listed client; the server's own Canceled stays as it is.
+    void Abort() override;
+    // The per-client protocol, on the client's thread; nothing by default. An exception ends
+    // the client quietly.
+    virtual void Serve() {}
+
+    // On the GUI thread, from the accept notice: accepts the connection and starts its client.
+    // Failures are swallowed (the connection is closed); OnClientContact fires in every case.
+    void ServerAccept(TObject* Sender);
+
+    // Null on a per-client instance.
+    TServerClientList* ClientList() const noexcept { return FClientList.get(); }
+    TNMGeneralServer* ListeningServer() const noexcept { return FListeningServer; }
+    // The thread that runs Serve; it frees itself once Serve has returned.
+    InstantiateServethread* ServeThread() const noexcept { return FServeThread; }
+
+    TNotifyEvent OnClientContact;
+
+protected:
+    // The instance of the server's own class for one client, owned by AOwner (the listening
+    // server). Every class that serves differently provides it; TNMServer<T> does.
+    virtual TNMGeneralServer* CreateClient(TComponent* AOwner);
+    void Wndproc(TMessage& Message) override;
+
+private:
+    friend class InstantiateServethread;
+    // A client's Serve has returned: frees the instance, when it is still listed.
+    void ClientDone(TNMGeneralServer* Client);
+    // Unlists and frees a client whose Serve has returned.
+    void FreeClient(TNMGeneralServer* Client);
+    // Wakes the client thread's wait after a notice of its connection.
+    void WakeServeThread() noexcept;
+
+    std::unique_ptr<TServerClientList> FClientList;
+    TNMGeneralServer* FListeningServer = nullptr;
+    InstantiateServethread* FServeThread = nullptr;
+    std::atomic<DWORD> FServeThreadId{0};
+    // Set by the client thread once Serve has returned and it touches the instance no more.
+    std::atomic<bool> FServeDone{false};
+};
+
+// The server class to derive from: TNMServer<TMyServer> makes each client a TMyServer, whose
+// constructor takes the owner.
+//
+//     class TEchoServer : public TNMServer<TEchoServer> {
+//     public:
+//         using TNMServer::TNMServer;
+//         void Serve() override { ... ReadLn() ... Writeln(...) ... }
+//     };
+template <typename T>
+class TNMServer : public TNMGeneralServer {
+public:
+    using TNMGeneralServer::TNMGeneralServer;
+
+protected:
+    TNMGeneralServer* CreateClient(TComponent* AOwner) override { return new T(AOwner); }
+};
+
+// The thread of one accepted connection, made on the GUI thread by ServerAccept. It runs Serve
+// of its instance (ClientComponent), hands the instance back to the GUI thread, which unlists
+// and frees it, and frees itself.
+class InstantiateServethread : public TThread {
+public:
+    // Makes the instance for Socket (taken over, closed on failure), lists it and starts the
+    // thread. Raises when the instance cannot be made; nothing is left running then.
+    InstantiateServethread(TNMGeneralServer* Server, TSocketHandle Socket);
+    ~InstantiateServethread() override;
+
+    TNMGeneralServer* ClientComponent() const noexcept { return FClientComponent; }
+
+protected:
+    void Execute() override;
+
+private:
+    TNMGeneralServer* FClientComponent = nullptr;
+    // Where the instance is handed back when Serve has returned.
+    HWND FServerWindow = nullptr;
 };

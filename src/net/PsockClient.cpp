@@ -24,7 +24,12 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 // DefWindowProc.
 class TPowersock::TPsockWindow : public THiddenWindow {
 public:
-    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocateHandle("PsockWindowClass"); }
+    // Message-only: it is never shown, and a top-level window costs the window system several
+    // times as much to make and destroy, which a server pays twice per client.
+    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket)
+    {
+        AllocateHandle("PsockWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
+    }
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
@@ -44,9 +49,12 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction.
 
-TPowersock::TPowersock(TComponent* AOwner) : TComponent(AOwner)
+TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, true) {}
+
+TPowersock::TPowersock(TComponent* AOwner, bool OpenSocket) : TComponent(AOwner), FOpenSocket(OpenSocket)
 {
     StatusMessage(8, "Create");
+    FWindowThread = GetCurrentThreadId();
     FMessageWindow = std::make_unique<TPsockWindow>(*this);
     FHostEntryBuffer = std::make_unique<TLookupBuffer>();
     FTimeOutTimer = new TThreadTimer(this);
@@ -99,6 +107,9 @@ void TPowersock::InitWinsock()
             for (const auto& line : WinsockInfoLines(info)) {
                 FWSAInfo.Add(line);
             }
+        }
+        if (!FOpenSocket) {
+            return;
         }
         try {
             TakeSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
@@ -190,6 +201,8 @@ void TPowersock::Wndproc(TMessage& Message)
             default:
                 break;
             }
+        } else if (Message.Msg == CM_ARMTIMER) {
+            ArmTimer();
         } else if (Message.Msg == CM_LOOKUPMESSAGE) {
             if (event == FD_ACCEPT) {
                 FAsyncOk = HIWORD(Message.LParam) == 0;
@@ -421,7 +434,9 @@ void TPowersock::RequestCloseSocket()
 void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)
 {
     const HWND window = MessageWindow();
-    if (window == nullptr) {
+    // A listening server's client thread sees no message of the window, which is the GUI
+    // thread's.
+    if (window == nullptr || GetCurrentThreadId() != FWindowThread) {
         return;
     }
     MSG notice;
@@ -471,15 +486,34 @@ void TPowersock::TimerOn()
     if (FTimerOn && FTimerTimeOut == FTimeOut) {
         return;
     }
-    FTimerOn = true;
+    // The deadline before the count is on: a tick on the component's thread never sees a count
+    // with an earlier count's deadline.
+    if (FTimeOut != 0) {
+        FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut)).time_since_epoch().count();
+    }
     FTimerTimeOut = FTimeOut;
+    FTimerOn = true;
     if (FTimeOut == 0) {
         return;
     }
-    FDeadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut);
+    // The system timer belongs to the component's thread; a listening server's client thread
+    // has it set there.
+    if (GetCurrentThreadId() != FWindowThread) {
+        PostMessageA(MessageWindow(), CM_ARMTIMER, 0, 0);
+        return;
+    }
+    ArmTimer();
+}
+
+void TPowersock::ArmTimer()
+{
+    const int32_t timeOut = FTimerTimeOut;
+    if (!FTimerOn || timeOut <= 0) {
+        return;
+    }
     // A system timer still running from an earlier count ticks before this deadline unless its
     // period is longer.
-    const auto interval = static_cast<uint32_t>(FTimeOut);
+    const auto interval = static_cast<uint32_t>(timeOut);
     if (!FTimeOutTimer->Enabled() || FTimeOutTimer->Interval() > interval) {
         FTimeOutTimer->SetInterval(interval);
         FTimeOutTimer->SetEnabled(true);
@@ -498,7 +532,8 @@ void TPowersock::TimerTick()
         FTimeOutTimer->SetEnabled(false);
         return;
     }
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(FDeadline - std::chrono::steady_clock::now());
+    const std::chrono::steady_clock::time_point deadline{std::chrono::steady_clock::duration(FDeadline.load())};
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() > 0) {
         FTimeOutTimer->SetInterval(static_cast<uint32_t>(left.count()));
         return;

@@ -15,7 +15,11 @@ void PsockWait()
 // The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
 class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:
-    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocateHandle("TmrWindowClass"); }
+    // Message-only, as the socket component's window.
+    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer)
+    {
+        AllocateHandle("TmrWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
+    }
     LRESULT PassOn(const TMessage& Message) noexcept
     {
         return DefaultHandler(Message.Msg, Message.WParam, Message.LParam);
@@ -37,7 +41,7 @@ private:
 };
 
 TThreadTimer::TThreadTimer(TComponent* AOwner)
-    : TComponent(AOwner), FTimerWindow(std::make_unique<TTimerWindow>(*this))
+    : TComponent(AOwner)
 {
 }
 
@@ -49,8 +53,11 @@ TThreadTimer::~TThreadTimer()
     FTimerWindow.reset();
 }
 
-HWND TThreadTimer::TimerWindow() const noexcept
+HWND TThreadTimer::TimerWindow() const
 {
+    if (!FTimerWindow) {
+        FTimerWindow = std::make_unique<TTimerWindow>(const_cast<TThreadTimer&>(*this));
+    }
     return FTimerWindow->Handle();
 }
 

@@ -71,6 +71,9 @@ public:
 
     // Frees every owned component now, last created first.
     void DestroyComponents();
+    // Called once whoever made the component has given it its properties (a form that set up
+    // its components); nothing by default.
+    virtual void Loaded() {}
 
 protected:
     // Lets a derived destructor mark the object before its own teardown begins.

@@ -6,9 +6,13 @@
 #include <cstdio>
 #include <filesystem>
 #include <random>
+#include <thread>
+#include <atomic>
+#include <chrono>
 
 #include "Classes.h"
 #include "SysUtils.h"
+#include "Thread.h"
 
 namespace {
 
@@ -265,6 +269,79 @@ TEST(Component, OwnerFreesChildrenLastCreatedFirst)
     delete root;
     // The derived destructor runs before the base frees the children.
     EXPECT_EQ(log, std::vector<int>({3, 0, 2, 1, 11}));
+}
+
+// --- threads ------------------------------------------------------------------------------------
+
+// Execute counts its runs, raises when asked, or (Loop) runs until Terminated; the destructor
+// says when the object goes.
+class Worker : public TThread {
+public:
+    Worker(std::atomic<int>& Runs, std::atomic<bool>& Freed, bool Raise, bool Loop)
+        : FRuns(Runs), FFreed(Freed), FRaise(Raise), FLoop(Loop) {}
+    ~Worker() override
+    {
+        WaitFor(); // Execute may still use the members of this class
+        FFreed = true;
+    }
+protected:
+    void Execute() override
+    {
+        ++FRuns;
+        while (FLoop && !Terminated()) std::this_thread::yield();
+        if (FRaise) throw Exception("worker failed");
+    }
+private:
+    std::atomic<int>& FRuns;
+    std::atomic<bool>& FFreed;
+    bool FRaise, FLoop;
+};
+
+TEST(Thread, SuspendedUntilResumedRunsOnceAndKeepsItsFailure)
+{
+    struct Case { bool Raise, Loop, FreeOnTerminate; };
+    for (const Case c : {Case{false, false, false}, Case{true, false, false}, Case{false, true, false},
+                         Case{false, false, true}, Case{true, false, true}}) {
+        SCOPED_TRACE(testing::Message() << c.Raise << c.Loop << c.FreeOnTerminate);
+        std::atomic<int> runs{0};
+        std::atomic<bool> freed{false};
+        auto* w = new Worker(runs, freed, c.Raise, c.Loop);
+        w->SetFreeOnTerminate(c.FreeOnTerminate);
+        EXPECT_TRUE(w->Suspended());
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(runs, 0);
+        if (c.FreeOnTerminate) {
+            w->Resume();
+            for (int i = 0; i < 5000 && !freed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            EXPECT_TRUE(freed); // deleted by its own thread
+            EXPECT_EQ(runs, 1);
+            continue;
+        }
+        w->Resume();
+        w->Resume();
+        EXPECT_FALSE(w->Suspended());
+        if (c.Loop) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            EXPECT_FALSE(w->Finished());
+            w->Terminate();
+        }
+        w->WaitFor();
+        EXPECT_TRUE(w->Finished());
+        EXPECT_EQ(runs, 1);
+        EXPECT_EQ(w->FatalException() != nullptr, c.Raise);
+        delete w;
+        EXPECT_TRUE(freed);
+    }
+    // Never started: WaitFor and the destructor return at once, Execute never ran.
+    std::atomic<int> runs{0};
+    std::atomic<bool> freed{false};
+    {
+        Worker idle(runs, freed, false, true);
+        idle.WaitFor();
+        EXPECT_FALSE(idle.Finished());
+    }
+    EXPECT_EQ(runs, 0);
+    EXPECT_TRUE(freed);
 }
 
 // --- text helpers ------------------------------------------------------------------------------

@@ -249,3 +249,29 @@ private:
     HWND FWindow = nullptr;
     UINT_PTR FId = 0;
 };
+
+// A critical section for the holder's lifetime.
+class TCriticalSection {
+public:
+    TCriticalSection() noexcept { InitializeCriticalSection(&FSection); }
+    ~TCriticalSection() { DeleteCriticalSection(&FSection); }
+    TCriticalSection(const TCriticalSection&) = delete;
+    TCriticalSection& operator=(const TCriticalSection&) = delete;
+    void Enter() noexcept { EnterCriticalSection(&FSection); }
+    void Leave() noexcept { LeaveCriticalSection(&FSection); }
+
+private:
+    CRITICAL_SECTION FSection;
+};
+
+// Holds a critical section entered for a scope; it is left on every way out.
+class TCriticalSectionLock {
+public:
+    explicit TCriticalSectionLock(TCriticalSection& Section) noexcept : FSection(Section) { FSection.Enter(); }
+    ~TCriticalSectionLock() { FSection.Leave(); }
+    TCriticalSectionLock(const TCriticalSectionLock&) = delete;
+    TCriticalSectionLock& operator=(const TCriticalSectionLock&) = delete;
+
+private:
+    TCriticalSection& FSection;
+};

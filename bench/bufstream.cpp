@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
-#include "NMS_Stream.h"
+#include "net/NMS_Stream.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
-#include "NMUUE.h"
+#include "codec/NMUUE.h"
 
 namespace {
 

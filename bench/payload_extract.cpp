@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "Archive.h"
+#include "payload/Archive.h"
 #include "BenchUtil.h"
-#include "Lzss.h"
-#include "Pack.h"
+#include "payload/Lzss.h"
+#include "payload/Pack.h"
 #include "payload_corpus.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "BenchUtil.h"
-#include "Pack.h"
+#include "payload/Pack.h"
 #include "payload_corpus.h"
 
 int main(int argc, char** argv)

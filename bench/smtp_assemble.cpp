@@ -10,7 +10,7 @@
 #include <string>
 
 #include "BenchUtil.h"
-#include "NMsmtpMail.h"
+#include "mail/NMsmtpMail.h"
 
 namespace {
 

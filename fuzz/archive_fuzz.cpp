@@ -9,8 +9,8 @@
 #include <string>
 #include <system_error>
 
-#include "Archive.h"
-#include "Lzss.h"
+#include "payload/Archive.h"
+#include "payload/Lzss.h"
 
 namespace {
 

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "BenchUtil.h"
-#include "Forms.h"
-#include "Psock.h"
+#include "toolkit/win/Forms.h"
+#include "net/Psock.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 // started as a host program (Wine runs a program that is no Windows program as one of the host),
 // and leaves its peer up for this side. Each time is the best of three rounds.
 // Ratio = ours / Python's send_message; Python's building and sending is printed beside it.
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <cstdio>
 #include <fstream>
@@ -15,8 +15,8 @@
 #include <string>
 
 #include "BenchUtil.h"
-#include "Handles.h"
-#include "NMsmtp.h"
+#include "toolkit/win/Handles.h"
+#include "mail/NMsmtp.h"
 
 namespace {
 

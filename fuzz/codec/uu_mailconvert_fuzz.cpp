@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "Mailconvert.h"
+#include "codec/Mailconvert.h"
 #include "uu_transform.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "NMUUE.h"
+#include "codec/NMUUE.h"
 
 // Returns what the processor wrote; SourceEnd, when given, receives the source's final position.
 inline std::string UUTransform(UUMethods Method, bool Encode, const void* Data, std::size_t Size,

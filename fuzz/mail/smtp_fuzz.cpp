@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "NMsmtpMail.h"
+#include "mail/NMsmtpMail.h"
 
 namespace {
 

@@ -1,17 +1,17 @@
-#include "Dlsetup.h"
+#include "app/Dlsetup.h"
 
 #include <memory>
 #include <vector>
 
-#include "Application.h"
-#include "Compress.h"
-#include "FileCtrl.h"
-#include "Library.h"
-#include "Registry.h"
-#include "ResourceStream.h"
-#include "SelectDir.h"
-#include "Senddata.h"
-#include "SysUtils.h"
+#include "toolkit/win/Application.h"
+#include "payload/Compress.h"
+#include "toolkit/FileCtrl.h"
+#include "app/Library.h"
+#include "toolkit/win/Registry.h"
+#include "toolkit/win/ResourceStream.h"
+#include "toolkit/win/SelectDir.h"
+#include "mail/Senddata.h"
+#include "toolkit/SysUtils.h"
 
 TSetupForm* SetupForm = nullptr;
 TShellLink* ShellLink = nullptr;

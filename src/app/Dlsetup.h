@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "Buttons.h"
-#include "Form.h"
-#include "InputControls.h"
-#include "Shelllink.h"
-#include "StaticControls.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/InputControls.h"
+#include "app/Shelllink.h"
+#include "toolkit/win/StaticControls.h"
 
 class TLibrary;
 

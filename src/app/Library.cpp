@@ -1,4 +1,4 @@
-#include "Library.h"
+#include "app/Library.h"
 
 TLibrary* Library = nullptr;
 

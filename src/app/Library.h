@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 class TLibrary : public TObject {
 public:

@@ -1,12 +1,12 @@
 // The entry of Register.exe: the registration window on its own, as a caller that shows it would
 // (the product title set first). Ends when the window is hidden (after the thanks, a Cancel, the
 // error path) or closed. Command-line arguments are ignored; the exit code is 0.
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
-#include "Application.h"
-#include "Dlsetup.h"
-#include "Library.h"
-#include "Senddata.h"
+#include "toolkit/win/Application.h"
+#include "app/Dlsetup.h"
+#include "app/Library.h"
+#include "mail/Senddata.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -1,8 +1,8 @@
 // The entry of Setup.exe. Command-line arguments are ignored; the exit code is 0.
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
-#include "Application.h"
-#include "Dlsetup.h"
+#include "toolkit/win/Application.h"
+#include "app/Dlsetup.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

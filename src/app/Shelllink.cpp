@@ -1,13 +1,13 @@
-#include "Shelllink.h"
+#include "app/Shelllink.h"
 
 #include <objbase.h>
 #include <shlobj.h>
 #include <shobjidl.h>
 
-#include "FileCtrl.h"
-#include "Handles.h"
-#include "Library.h"
-#include "SysUtils.h"
+#include "toolkit/FileCtrl.h"
+#include "toolkit/win/Handles.h"
+#include "app/Library.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Windows shell links (.lnk) and the special folders they go in.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <cstdint>
 #include <functional>

@@ -1,8 +1,8 @@
-#include "Mailconvert.h"
+#include "codec/Mailconvert.h"
 
 #include <cstddef>
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

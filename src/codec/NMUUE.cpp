@@ -1,4 +1,4 @@
-#include "NMUUE.h"
+#include "codec/NMUUE.h"
 
 #include <algorithm>
 #include <cstddef>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 enum UUMethods : uint8_t { uuMime = 0, uuCode = 1 };
 

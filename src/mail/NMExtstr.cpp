@@ -1,8 +1,8 @@
-#include "NMExtstr.h"
+#include "mail/NMExtstr.h"
 
 #include <string_view>
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 class TExStringList : public TStringList {
 public:

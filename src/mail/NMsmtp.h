@@ -19,11 +19,11 @@
 #include <memory>
 #include <string>
 
-#include "Classes.h"
-#include "NMExtstr.h"
-#include "NMUUE.h"
-#include "NMsmtpMail.h"
-#include "Psock.h"
+#include "toolkit/Classes.h"
+#include "mail/NMExtstr.h"
+#include "codec/NMUUE.h"
+#include "mail/NMsmtpMail.h"
+#include "net/Psock.h"
 
 class TNMSMTP : public TPowersock {
 public:

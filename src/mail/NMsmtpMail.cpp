@@ -1,12 +1,12 @@
-#include "NMsmtpMail.h"
+#include "mail/NMsmtpMail.h"
 
 #include <chrono>
 #include <cstring>
 #include <random>
 
-#include "NMS_Stream.h"
-#include "PsockText.h"
-#include "SysUtils.h"
+#include "net/NMS_Stream.h"
+#include "net/PsockText.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

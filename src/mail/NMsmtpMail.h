@@ -25,9 +25,9 @@
 #include <string_view>
 #include <vector>
 
-#include "Classes.h"
-#include "NMExtstr.h"
-#include "NMUUE.h"
+#include "toolkit/Classes.h"
+#include "mail/NMExtstr.h"
+#include "codec/NMUUE.h"
 
 enum TSubType : uint8_t { mtPlain, mtEnriched, mtSgml, mtTabSeperated, mtHtml };
 

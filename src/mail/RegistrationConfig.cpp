@@ -2,7 +2,7 @@
 // This unit defines them and nothing else: a program built with other values links its own
 // copy of this unit, compiled against its own generated header, and the copy in mail_core is
 // then never taken from the archive.
-#include "Registration.h"
+#include "mail/Registration.h"
 #include "RegistrationConfig.h"
 
 namespace RegistrationConfig {

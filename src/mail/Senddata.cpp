@@ -1,12 +1,12 @@
-#include "Senddata.h"
+#include "mail/Senddata.h"
 
 #include <vector>
 
-#include "Application.h"
-#include "Classes.h"
-#include "Library.h"
-#include "Mailconvert.h"
-#include "MessageBox.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/Classes.h"
+#include "app/Library.h"
+#include "codec/Mailconvert.h"
+#include "toolkit/win/MessageBox.h"
 
 TSendDataForm* SendDataForm = nullptr;
 

@@ -10,14 +10,14 @@
 #include <memory>
 #include <string>
 
-#include "Bars.h"
-#include "Buttons.h"
-#include "Classes.h"
-#include "Form.h"
-#include "InputControls.h"
-#include "NMsmtp.h"
-#include "Registration.h"
-#include "StaticControls.h"
+#include "toolkit/win/Bars.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/Classes.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/InputControls.h"
+#include "mail/NMsmtp.h"
+#include "mail/Registration.h"
+#include "toolkit/win/StaticControls.h"
 
 class TSendDataForm : public TForm {
 public:

@@ -1,4 +1,4 @@
-#include "NMS_Stream.h"
+#include "net/NMS_Stream.h"
 
 #include <algorithm>
 #include <cstring>

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <memory>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 // The buffer size given to streams created from now on (32,768 bytes at start). Process-wide;
 // a value below 1 is taken as 1.

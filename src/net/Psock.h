@@ -8,7 +8,7 @@
 // sleeps until a message arrives or a short slice passes; it never spins.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <array>
 #include <atomic>
@@ -20,10 +20,10 @@
 #include <utility>
 #include <vector>
 
-#include "Classes.h"
-#include "Handles.h"
-#include "PsockText.h"
-#include "Thread.h"
+#include "toolkit/Classes.h"
+#include "toolkit/win/Handles.h"
+#include "net/PsockText.h"
+#include "toolkit/Thread.h"
 
 // ---------------------------------------------------------------------------------------------
 // Shared pieces.

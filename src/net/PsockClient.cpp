@@ -1,6 +1,6 @@
 // TPowersock: start-up, the notification window, name lookup, connect and close, cancel and
 // time-out, error and status reports, address queries.
-#include "Psock.h"
+#include "net/Psock.h"
 
 #include <algorithm>
 #include <chrono>
@@ -8,9 +8,9 @@
 #include <cstring>
 #include <exception>
 
-#include "Forms.h"
-#include "HiddenWindow.h"
-#include "SysUtils.h"
+#include "toolkit/win/Forms.h"
+#include "toolkit/win/HiddenWindow.h"
+#include "toolkit/SysUtils.h"
 
 std::atomic<int32_t> WinsockUsers{0};
 

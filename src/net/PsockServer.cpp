@@ -1,11 +1,11 @@
 // The listening side: TPowersock's Listen and Accept, and the server that serves each accepted
 // connection with an instance of its own class on a thread of its own.
-#include "Psock.h"
+#include "net/Psock.h"
 
 #include <algorithm>
 
-#include "Forms.h"
-#include "SysUtils.h"
+#include "toolkit/win/Forms.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

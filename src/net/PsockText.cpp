@@ -1,6 +1,6 @@
-#include "PsockText.h"
+#include "net/PsockText.h"
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 std::string NthWord(std::string_view S, char Delimiter, int32_t N)
 {

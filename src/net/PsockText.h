@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 // Field N of S split at Delimiter (fields numbered from 1; consecutive delimiters enclose empty
 // fields; a field beyond the last is empty).

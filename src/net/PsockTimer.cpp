@@ -1,8 +1,8 @@
 // TThreadTimer and the layer's wait.
-#include "Psock.h"
+#include "net/Psock.h"
 
-#include "Forms.h"
-#include "HiddenWindow.h"
+#include "toolkit/win/Forms.h"
+#include "toolkit/win/HiddenWindow.h"
 
 void PsockWait()
 {

@@ -1,13 +1,13 @@
 // TPowersock: data transfer over the connected socket. Nothing is read ahead inside the
 // component: the readers peek, then take exactly the bytes they return, so whatever follows a
 // line stays in the socket for the next call.
-#include "Psock.h"
+#include "net/Psock.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "Forms.h"
-#include "SysUtils.h"
+#include "toolkit/win/Forms.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

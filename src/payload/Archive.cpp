@@ -1,4 +1,4 @@
-#include "Archive.h"
+#include "payload/Archive.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,8 +11,8 @@
 #include <unistd.h>
 #endif
 
-#include "FileCtrl.h"
-#include "SysUtils.h"
+#include "toolkit/FileCtrl.h"
+#include "toolkit/SysUtils.h"
 
 const char* const SCannotCreateFolder = "ディレクトリを作成できませんでした";
 const char* const SUnsafeEntryName = "インストール先フォルダに書き込めないファイル名があるため、展開を中止しました";

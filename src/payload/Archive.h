@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Lzss.h"
+#include "payload/Lzss.h"
 
 // What the walk reports while it runs. The progress window shows it; mkpayload prints it.
 class TExtractProgress {

@@ -1,6 +1,6 @@
-#include "Compress.h"
+#include "payload/Compress.h"
 
-#include "MessageBox.h"
+#include "toolkit/win/MessageBox.h"
 
 TCompressForm* CompressForm = nullptr;
 

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "Archive.h"
-#include "Bars.h"
-#include "Form.h"
-#include "StaticControls.h"
+#include "payload/Archive.h"
+#include "toolkit/win/Bars.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/StaticControls.h"
 
 class TCompressForm : public TForm, public TExtractProgress {
 public:

@@ -1,4 +1,4 @@
-#include "Pack.h"
+#include "payload/Pack.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,9 +7,9 @@
 #include <random>
 #include <system_error>
 
-#include "Archive.h"
-#include "Lzss.h"
-#include "SysUtils.h"
+#include "payload/Archive.h"
+#include "payload/Lzss.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 constexpr int32_t Window = Lzss::RingSize; // how far back a copy can reach

@@ -1,10 +1,10 @@
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 #if defined(_WIN32)
 #include <io.h>

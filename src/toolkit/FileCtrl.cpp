@@ -1,6 +1,6 @@
-#include "FileCtrl.h"
+#include "toolkit/FileCtrl.h"
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 #if defined(_WIN32)
 #include <windows.h>

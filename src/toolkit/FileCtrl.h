@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 // The separators of this platform's paths, for LastDelimiter.
 extern const char* const PathDelimiters;

@@ -1,4 +1,4 @@
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 #include <charconv>
 

@@ -1,4 +1,4 @@
-#include "Thread.h"
+#include "toolkit/Thread.h"
 
 TThread::TThread() = default;
 

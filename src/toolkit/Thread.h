@@ -7,7 +7,7 @@
 #include <mutex>
 #include <thread>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 // Created suspended: Resume starts the system thread, which runs Execute once. The object
 // outlives the system thread unless FreeOnTerminate is set, in which case the thread deletes it

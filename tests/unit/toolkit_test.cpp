@@ -10,9 +10,9 @@
 #include <atomic>
 #include <chrono>
 
-#include "Classes.h"
-#include "SysUtils.h"
-#include "Thread.h"
+#include "toolkit/Classes.h"
+#include "toolkit/SysUtils.h"
+#include "toolkit/Thread.h"
 
 namespace {
 
@@ -431,7 +431,7 @@ TEST(Text, LiteralsAreCodePage932)
 
 // --- folders -----------------------------------------------------------------------------------
 
-#include "FileCtrl.h"
+#include "toolkit/FileCtrl.h"
 
 namespace {
 

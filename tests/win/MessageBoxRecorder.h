@@ -10,7 +10,7 @@
 //     EXPECT_EQ(boxes[0].Flags, UINT{MB_RETRYCANCEL});
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <cstddef>
 #include <deque>
@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "MessageBox.h"
+#include "toolkit/win/MessageBox.h"
 
 class TMessageBoxRecorder {
 public:

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "Handles.h"
+#include "toolkit/win/Handles.h"
 
 namespace {
 

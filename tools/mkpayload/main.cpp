@@ -12,9 +12,9 @@
 #include <utility>
 #include <vector>
 
-#include "Archive.h"
-#include "Pack.h"
-#include "SysUtils.h"
+#include "payload/Archive.h"
+#include "payload/Pack.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

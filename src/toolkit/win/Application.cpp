@@ -1,7 +1,7 @@
-#include "Application.h"
+#include "toolkit/win/Application.h"
 
-#include "Form.h"
-#include "MessageBox.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/MessageBox.h"
 
 namespace {
 TApplication TheApplication;

@@ -2,13 +2,13 @@
 // loop and pump, the exception display and the application's message box.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <exception>
 #include <string>
 
-#include "Classes.h"
-#include "HiddenWindow.h"
+#include "toolkit/Classes.h"
+#include "toolkit/win/HiddenWindow.h"
 
 class TForm;
 

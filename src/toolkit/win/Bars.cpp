@@ -1,4 +1,4 @@
-#include "Bars.h"
+#include "toolkit/win/Bars.h"
 
 #include <commctrl.h>
 

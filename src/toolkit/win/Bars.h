@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 // A progress bar's range is kept within 16 bits so that any common-controls version draws it;
 // larger ranges are scaled. ScaledRange gives the bar's maximum for a logical maximum, and

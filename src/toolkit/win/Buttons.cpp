@@ -1,6 +1,6 @@
-#include "Buttons.h"
+#include "toolkit/win/Buttons.h"
 
-#include "Form.h"
+#include "toolkit/win/Form.h"
 
 namespace {
 

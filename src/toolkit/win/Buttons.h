@@ -1,7 +1,7 @@
 // The button family: push buttons (with the OK kind), check boxes and radio buttons.
 #pragma once
 
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 class TButtonControl : public TWinControl {
 public:

@@ -1,10 +1,10 @@
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 #include <commctrl.h>
 
 #include <algorithm>
 
-#include "Application.h"
+#include "toolkit/win/Application.h"
 
 namespace {
 

@@ -7,14 +7,14 @@
 // frees it, the parent is only where it is shown.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <string>
 #include <vector>
 
-#include "Classes.h"
-#include "Gdi.h"
-#include "Handles.h"
+#include "toolkit/Classes.h"
+#include "toolkit/win/Gdi.h"
+#include "toolkit/win/Handles.h"
 
 // The answer a modal form ends with; a button may carry one (Buttons.h).
 constexpr int mrNone = 0;

@@ -1,10 +1,10 @@
-#include "Form.h"
+#include "toolkit/win/Form.h"
 
 #include <algorithm>
 
-#include "Application.h"
-#include "Buttons.h"
-#include "MessageBox.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/win/MessageBox.h"
 
 namespace {
 

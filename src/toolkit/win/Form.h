@@ -4,7 +4,7 @@
 
 #include <functional>
 
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 class TButton;
 

@@ -2,13 +2,13 @@
 // includes that part's header instead, so that a change elsewhere does not rebuild it.
 #pragma once
 
-#include "Application.h"
-#include "Bars.h"
-#include "Buttons.h"
-#include "Control.h"
-#include "Form.h"
-#include "Gdi.h"
-#include "InputControls.h"
-#include "MessageBox.h"
-#include "SelectDir.h"
-#include "StaticControls.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/win/Bars.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/win/Control.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/Gdi.h"
+#include "toolkit/win/InputControls.h"
+#include "toolkit/win/MessageBox.h"
+#include "toolkit/win/SelectDir.h"
+#include "toolkit/win/StaticControls.h"

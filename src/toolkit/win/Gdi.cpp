@@ -1,4 +1,4 @@
-#include "Gdi.h"
+#include "toolkit/win/Gdi.h"
 
 COLORREF ColorToRGB(COLORREF Color) noexcept
 {

@@ -1,11 +1,11 @@
 // Colours, fonts and the drawing helpers the controls share.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <string>
 
-#include "Handles.h"
+#include "toolkit/win/Handles.h"
 
 constexpr COLORREF clBlack = RGB(0, 0, 0);
 constexpr COLORREF clWhite = RGB(255, 255, 255);

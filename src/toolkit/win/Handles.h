@@ -2,7 +2,7 @@
 // handle exactly once, on every way out of the scope that holds it; nothing is freed by hand.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <imm.h>
 #include <objbase.h>

@@ -1,6 +1,6 @@
-#include "HiddenWindow.h"
+#include "toolkit/win/HiddenWindow.h"
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 THiddenWindow::~THiddenWindow()
 {

@@ -2,11 +2,11 @@
 // window, the thread timer's window and the socket component's notification window.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <exception>
 
-#include "Handles.h"
+#include "toolkit/win/Handles.h"
 
 // Each derived kind names its own window class. The class is registered on first use (only when
 // GetClassInfo does not find it) with room for one pointer in the window's extra bytes, where

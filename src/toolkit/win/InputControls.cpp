@@ -1,6 +1,6 @@
-#include "InputControls.h"
+#include "toolkit/win/InputControls.h"
 
-#include "SysUtils.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 // The input method's state an edit box asks for when it gets the focus.
 enum class TImeMode { imeDontCare, imeOpen, imeClose };

@@ -1,7 +1,7 @@
-#include "MessageBox.h"
+#include "toolkit/win/MessageBox.h"
 
-#include "Application.h"
-#include "SysUtils.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/SysUtils.h"
 
 int SystemMessageBox(HWND Owner, const std::string& Text, const std::string& Caption, UINT Flags)
 {

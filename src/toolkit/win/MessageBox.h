@@ -3,7 +3,7 @@
 // MessageBoxA and returns the identifier of the button pressed.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <string>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "Registry.h"
+#include "toolkit/win/Registry.h"
 
 #include <vector>
 

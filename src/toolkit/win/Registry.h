@@ -2,13 +2,13 @@
 // releasing the accessor closes the key.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <memory>
 #include <string>
 
-#include "Classes.h"
-#include "Handles.h"
+#include "toolkit/Classes.h"
+#include "toolkit/win/Handles.h"
 
 class ERegistryException : public Exception { using Exception::Exception; };
 

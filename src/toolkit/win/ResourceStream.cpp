@@ -1,9 +1,9 @@
-#include "ResourceStream.h"
+#include "toolkit/win/ResourceStream.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "Handles.h"
+#include "toolkit/win/Handles.h"
 
 TResourceStream::TResourceStream(HINSTANCE Instance, const std::string& ResName, const std::string& ResType)
 {

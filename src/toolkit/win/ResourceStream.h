@@ -1,11 +1,11 @@
 // The bytes of a resource of a loaded module, as a read-only stream.
 #pragma once
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <string>
 
-#include "Classes.h"
+#include "toolkit/Classes.h"
 
 class EResNotFound : public Exception { using Exception::Exception; };
 

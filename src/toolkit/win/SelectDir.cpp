@@ -1,8 +1,8 @@
-#include "SelectDir.h"
+#include "toolkit/win/SelectDir.h"
 
-#include "Application.h"
-#include "FileCtrl.h"
-#include "SysUtils.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/FileCtrl.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -4,10 +4,10 @@
 
 #include <string>
 
-#include "Buttons.h"
-#include "Form.h"
-#include "InputControls.h"
-#include "StaticControls.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/InputControls.h"
+#include "toolkit/win/StaticControls.h"
 
 enum TSelectDirOpt : unsigned {
     sdAllowCreate = 1,   // a folder that does not exist may be typed

@@ -1,4 +1,4 @@
-#include "StaticControls.h"
+#include "toolkit/win/StaticControls.h"
 
 #include <algorithm>
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "Control.h"
+#include "toolkit/win/Control.h"
 
 // A windowless text, drawn transparently onto its parent unless Transparent is off.
 class TLabel : public TControl {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "Mailconvert.h"
+#include "codec/Mailconvert.h"
 #include "codec_vectors.inc"
 
 namespace {

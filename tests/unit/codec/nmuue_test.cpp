@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "NMUUE.h"
+#include "codec/NMUUE.h"
 #include "codec_vectors.inc"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "NMExtstr.h"
-#include "SysUtils.h"
+#include "mail/NMExtstr.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "NMsmtpMail.h"
+#include "mail/NMsmtpMail.h"
 
 #if !defined(_WIN32)
 #include <dirent.h>

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "Registration.h"
+#include "mail/Registration.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "NMS_Stream.h"
+#include "net/NMS_Stream.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "PsockText.h"
+#include "net/PsockText.h"
 
 #include <algorithm>
 #include <vector>

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Archive.h"
+#include "payload/Archive.h"
 
 namespace payload_test {
 

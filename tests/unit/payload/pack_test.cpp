@@ -7,7 +7,7 @@
 #include <iostream>
 #include <set>
 
-#include "Pack.h"
+#include "payload/Pack.h"
 #include "PayloadTestUtil.h"
 
 using namespace payload_test;

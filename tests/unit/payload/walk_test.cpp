@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <iostream>
 
-#include "FileCtrl.h"
+#include "toolkit/FileCtrl.h"
 #include "HostLink.h"
 #include "PayloadTestUtil.h"
 

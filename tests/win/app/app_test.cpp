@@ -9,17 +9,17 @@
 #include <functional>
 #include <iterator>
 
-#include "Application.h"
-#include "Compress.h"
-#include "Dlsetup.h"
-#include "FileCtrl.h"
+#include "toolkit/win/Application.h"
+#include "payload/Compress.h"
+#include "app/Dlsetup.h"
+#include "toolkit/FileCtrl.h"
 #include "HostLink.h"
-#include "Library.h"
+#include "app/Library.h"
 #include "MessageBoxRecorder.h"
-#include "Registry.h"
-#include "SelectDir.h"
-#include "Senddata.h"
-#include "SysUtils.h"
+#include "toolkit/win/Registry.h"
+#include "toolkit/win/SelectDir.h"
+#include "mail/Senddata.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

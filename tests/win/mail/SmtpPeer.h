@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "Psock.h"
+#include "net/Psock.h"
 
 // The peer's control connection: a request is a line; a response is a line ("OK ..." or
 // "ERR ..."), and TRANSCRIPT's "OK n" is followed by its n lines.

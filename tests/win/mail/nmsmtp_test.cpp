@@ -3,15 +3,15 @@
 // line by line in the peer's transcript, and the mails read back by Python's email package.
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <fstream>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "Forms.h"
-#include "NMsmtp.h"
+#include "toolkit/win/Forms.h"
+#include "mail/NMsmtp.h"
 #include "SmtpPeer.h"
 
 namespace {

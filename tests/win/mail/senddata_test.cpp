@@ -4,7 +4,7 @@
 // mails the peer received are decoded by Python's email package.
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <commctrl.h>
 
@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "Application.h"
+#include "toolkit/win/Application.h"
 #include "MessageBoxRecorder.h"
-#include "Senddata.h"
+#include "mail/Senddata.h"
 #include "SmtpPeer.h"
 
 namespace {

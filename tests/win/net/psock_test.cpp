@@ -3,7 +3,7 @@
 // drips, half lines, resets).
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <algorithm>
 #include <atomic>
@@ -16,8 +16,8 @@
 #include <thread>
 #include <utility>
 
-#include "Forms.h"
-#include "Psock.h"
+#include "toolkit/win/Forms.h"
+#include "net/Psock.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // leaves behind shows.
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <algorithm>
 #include <array>
@@ -16,8 +16,8 @@
 #include <utility>
 #include <vector>
 
-#include "Forms.h"
-#include "Psock.h"
+#include "toolkit/win/Forms.h"
+#include "net/Psock.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 // and the installer's shortcut set made below scratch Programs and desktop folders.
 #include <gtest/gtest.h>
 
-#include "Shelllink.h"
+#include "app/Shelllink.h"
 
 #include <objbase.h>
 #include <shlobj.h>
@@ -10,8 +10,8 @@
 #include <filesystem>
 #include <vector>
 
-#include "FileCtrl.h"
-#include "Handles.h"
+#include "toolkit/FileCtrl.h"
+#include "toolkit/win/Handles.h"
 
 namespace {
 

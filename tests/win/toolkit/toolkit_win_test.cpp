@@ -3,7 +3,7 @@
 // registry and resource streams.
 #include <gtest/gtest.h>
 
-#include "Win.h"
+#include "toolkit/win/Win.h"
 
 #include <commctrl.h>
 
@@ -14,19 +14,19 @@
 #include <memory>
 #include <optional>
 
-#include "Application.h"
-#include "Bars.h"
-#include "Buttons.h"
-#include "FileCtrl.h"
-#include "Form.h"
-#include "HiddenWindow.h"
-#include "InputControls.h"
+#include "toolkit/win/Application.h"
+#include "toolkit/win/Bars.h"
+#include "toolkit/win/Buttons.h"
+#include "toolkit/FileCtrl.h"
+#include "toolkit/win/Form.h"
+#include "toolkit/win/HiddenWindow.h"
+#include "toolkit/win/InputControls.h"
 #include "MessageBoxRecorder.h"
-#include "Registry.h"
-#include "ResourceStream.h"
-#include "SelectDir.h"
-#include "StaticControls.h"
-#include "SysUtils.h"
+#include "toolkit/win/Registry.h"
+#include "toolkit/win/ResourceStream.h"
+#include "toolkit/win/SelectDir.h"
+#include "toolkit/win/StaticControls.h"
+#include "toolkit/SysUtils.h"
 
 namespace {
 

@@ -96,10 +96,9 @@ public:
     void SetInterval(uint32_t Value);
     const TNotifyEvent& OnTimer() const noexcept { return FOnTimer; }
     void SetOnTimer(TNotifyEvent Value);
-    // Made on first use (the first system timer, or this call), on the timer's thread: a
-    // component that never arms its timer (a server's client that waits without a time-out)
-    // costs the window system no window.
-    HWND TimerWindow() const;
+    // Made with the timer, on its thread; null when the system could make none (the timer then
+    // raises "No Timer" when armed).
+    HWND TimerWindow() const noexcept;
 
 protected:
     virtual void Timer();
@@ -109,7 +108,7 @@ protected:
 private:
     class TTimerWindow;
     uint32_t FInterval = 1000;
-    mutable std::unique_ptr<TTimerWindow> FTimerWindow;
+    std::unique_ptr<TTimerWindow> FTimerWindow;
     TNotifyEvent FOnTimer;
     bool FEnabled = true;
     // Declared after the window: the system timer goes before the window does.

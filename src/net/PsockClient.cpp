@@ -24,12 +24,9 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 // DefWindowProc.
 class TPowersock::TPsockWindow : public THiddenWindow {
 public:
-    // Message-only: it is never shown, and a top-level window costs the window system several
-    // times as much to make and destroy, which a server pays twice per client.
-    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket)
-    {
-        AllocateHandle("PsockWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
-    }
+    // A hidden top-level window, not a message-only one: it is found by FindWindow and
+    // EnumWindows and receives broadcasts, as every window of the program does.
+    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocateHandle("PsockWindowClass"); }
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override

@@ -15,11 +15,9 @@ void PsockWait()
 // The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
 class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:
-    // Message-only, as the socket component's window.
-    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer)
-    {
-        AllocateHandle("TmrWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
-    }
+    // Top-level, so that it gets the broadcasts (WM_ACTIVATEAPP among them) a message-only
+    // window never sees.
+    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocateHandle("TmrWindowClass"); }
     LRESULT PassOn(const TMessage& Message) noexcept
     {
         return DefaultHandler(Message.Msg, Message.WParam, Message.LParam);
@@ -41,7 +39,7 @@ private:
 };
 
 TThreadTimer::TThreadTimer(TComponent* AOwner)
-    : TComponent(AOwner)
+    : TComponent(AOwner), FTimerWindow(std::make_unique<TTimerWindow>(*this))
 {
 }
 
@@ -53,11 +51,8 @@ TThreadTimer::~TThreadTimer()
     FTimerWindow.reset();
 }
 
-HWND TThreadTimer::TimerWindow() const
+HWND TThreadTimer::TimerWindow() const noexcept
 {
-    if (!FTimerWindow) {
-        FTimerWindow = std::make_unique<TTimerWindow>(const_cast<TThreadTimer&>(*this));
-    }
     return FTimerWindow->Handle();
 }
 

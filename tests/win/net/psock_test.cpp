@@ -323,6 +323,46 @@ TEST(PsockStart, FirstInstanceStartsTheLibraryAndDescribesIt)
     EXPECT_EQ(WinsockUsers.load(), 0);
 }
 
+BOOL CALLBACK CollectTopLevel(HWND Window, LPARAM Found)
+{
+    reinterpret_cast<std::vector<HWND>*>(Found)->push_back(Window);
+    return TRUE;
+}
+
+// Each window is a hidden top-level one, there from construction (the timer's before it is
+// armed): EnumWindows and FindWindow see it, which they never do a message-only window.
+TEST(PsockStart, WindowsAreHiddenTopLevelWindowsFromConstruction)
+{
+    TPowersock sock(nullptr);
+    TThreadTimer timer(nullptr);
+    std::vector<HWND> topLevel;
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&topLevel));
+    const struct {
+        HWND window;
+        const char* cls;
+    } cases[] = {{sock.MessageWindow(), "PsockWindowClass"},
+                 {timer.TimerWindow(), "TmrWindowClass"},
+                 {dynamic_cast<TThreadTimer&>(*sock.Components(0)).TimerWindow(), "TmrWindowClass"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cls);
+        ASSERT_NE(c.window, nullptr);
+        EXPECT_EQ(ClassOf(c.window), c.cls);
+        EXPECT_NE(std::find(topLevel.begin(), topLevel.end(), c.window), topLevel.end());
+        bool found = false;
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, c.cls, "")) != nullptr;) found = found || w == c.window;
+        EXPECT_TRUE(found);
+        EXPECT_EQ(GetAncestor(c.window, GA_PARENT), GetDesktopWindow());
+        EXPECT_EQ(GetWindow(c.window, GW_OWNER), nullptr);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(c.window, GWL_STYLE)) & (WS_POPUP | WS_CHILD | WS_VISIBLE), DWORD(WS_POPUP));
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(c.window, GWL_EXSTYLE)) & WS_EX_TOOLWINDOW, DWORD(WS_EX_TOOLWINDOW));
+        RECT r{};
+        GetWindowRect(c.window, &r);
+        EXPECT_EQ(r.right - r.left, 0);
+        EXPECT_EQ(r.bottom - r.top, 0);
+        EXPECT_EQ(GetWindowTextLengthA(c.window), 0);
+    }
+}
+
 TEST_F(Psock, StatusTextsFollowTheReportLevel)
 {
     const struct {

@@ -287,6 +287,9 @@ protected:
     };
 
     void InitWinsock();
+    // Whether the notification window goes back to the thread's pool of windows when the
+    // component goes (true after construction) or is destroyed.
+    void SetWindowRecycled(bool Value) noexcept;
     // Handles the notification window's messages from CM_SOCKETMESSAGE on.
     virtual void Wndproc(TMessage& Message);
     // Takes a socket from the system into FSocketHandle: an invalid one reports the pending

@@ -25,8 +25,11 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 class TPowersock::TPsockWindow : public THiddenWindow {
 public:
     // A hidden top-level window, not a message-only one: it is found by FindWindow and
-    // EnumWindows and receives broadcasts, as every window of the program does.
-    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocateHandle("PsockWindowClass"); }
+    // EnumWindows and receives broadcasts, as every window of the program does. Recycled: the
+    // component closes its socket before the window goes, so no notice of it follows, and a
+    // late lookup completion names a task its next owner does not wait for.
+    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocatePooledHandle("PsockWindowClass"); }
+    using THiddenWindow::SetRecycled;
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
@@ -80,10 +83,12 @@ TPowersock::~TPowersock()
             (void)buffer.release();
         }
         FHostEntryBuffer.reset();
-        FMessageWindow.reset();
+        // The socket before its window: the window may serve another component next, and a
+        // closed socket is reported no more.
         RequestCloseSocket();
     } catch (...) { // a destructor reports nothing
     }
+    FMessageWindow.reset();
     if (--WinsockUsers == 0) {
         WSACleanup();
     }
@@ -150,6 +155,13 @@ void TPowersock::SelectEvents()
 uint16_t TPowersock::SocketHandle() const noexcept
 {
     return FSocketHandle ? static_cast<uint16_t>(FSocketHandle.Get()) : NoSocket;
+}
+
+void TPowersock::SetWindowRecycled(bool Value) noexcept
+{
+    if (FMessageWindow) {
+        FMessageWindow->SetRecycled(Value);
+    }
 }
 
 HWND TPowersock::MessageWindow() const noexcept

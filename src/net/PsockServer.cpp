@@ -120,6 +120,10 @@ TNMGeneralServer::TNMGeneralServer(TComponent* AOwner)
 {
     if (dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr) {
         FClientList = std::make_unique<TServerClientList>();
+        // A client thread may still post its instance's hand-back (CM_CLIENTDONE) after the
+        // server has gone, naming an instance already freed: such a post must find no window,
+        // and certainly not a window that serves another server by then.
+        SetWindowRecycled(false);
     }
 }
 

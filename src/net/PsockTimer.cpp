@@ -17,7 +17,8 @@ class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:
     // Top-level, so that it gets the broadcasts (WM_ACTIVATEAPP among them) a message-only
     // window never sees.
-    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocateHandle("TmrWindowClass"); }
+    // Recycled: the timer is killed before the window goes.
+    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocatePooledHandle("TmrWindowClass"); }
     LRESULT PassOn(const TMessage& Message) noexcept
     {
         return DefaultHandler(Message.Msg, Message.WParam, Message.LParam);
@@ -101,6 +102,11 @@ void TThreadTimer::Timer()
 void TThreadTimer::Wndproc(TMessage& Message)
 {
     if (Message.Msg == WM_TIMER) {
+        // A tick of another timer of the window (one of its previous owner's) is not this one's.
+        if (Message.WParam != 1 || !FTimerId.Running()) {
+            Message.Result = 0;
+            return;
+        }
         try {
             Timer();
         } catch (const std::exception& e) {

@@ -287,6 +287,9 @@ protected:
     };
 
     void InitWinsock();
+    // Accept; the accepted socket's notices go to this component's window when SelectNotices,
+    // else the caller asks for them where it wants them (a listening server: its client's).
+    uint16_t AcceptConnection(bool SelectNotices);
     // Whether the notification window goes back to the thread's pool of windows when the
     // component goes (true after construction) or is destroyed.
     void SetWindowRecycled(bool Value) noexcept;

@@ -417,8 +417,11 @@ void TPowersock::RequestCloseSocket()
         const SOCKET closing = FSocketHandle.Release();
         const bool closed = closesocket(closing) == 0;
         // Notifications already queued for it would be taken for the next socket's, which
-        // may get the same number.
-        DropNotices(closing, false);
+        // may get the same number. A component that goes leaves its window, whose queue is
+        // emptied when the window is taken again (or that is destroyed).
+        if (!Destroying()) {
+            DropNotices(closing, false);
+        }
         // The fresh socket is made whatever the report raises, so that the component can
         // always connect again.
         try {

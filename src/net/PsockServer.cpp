@@ -49,6 +49,11 @@ void TPowersock::Listen(bool Flag)
 
 uint16_t TPowersock::Accept()
 {
+    return AcceptConnection(true);
+}
+
+uint16_t TPowersock::AcceptConnection(bool SelectNotices)
+{
     StatusMessage(4, "Accepting");
     while (!FAsyncDone && !FCanceled) {
         PsockWait();
@@ -71,7 +76,9 @@ uint16_t TPowersock::Accept()
     if (accepted.Get() >= NoSocket) {
         throw ERangeError("Socket handle out of range");
     }
-    WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    if (SelectNotices) {
+        WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    }
     FRemoteAddress = peer;
     AbortEnding("Socket send aborted");
     return static_cast<uint16_t>(accepted.Release());
@@ -174,7 +181,10 @@ void TNMGeneralServer::ServerAccept(TObject*)
         TCriticalSectionLock lock(ServerLock());
         try {
             FAsyncDone = true;
-            TSocketHandle accepted(Accept());
+            // Its notices are asked for the client's own window right after; until then the
+            // accepted socket reports accepts only (as the listening one), to this window,
+            // where they name no socket of ours.
+            TSocketHandle accepted(AcceptConnection(false));
             new InstantiateServethread(this, std::move(accepted));
         } catch (...) { // the connection is closed; the server listens on
         }

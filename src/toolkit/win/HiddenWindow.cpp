@@ -68,6 +68,11 @@ HWND THiddenWindow::AllocatePooledHandle(const char* ClassName)
 {
     ReleaseHandle();
     std::vector<TWindowHandle>& kept = Pool.Of(ClassName);
+    // One destroyed behind the pool's back (by another piece of the program) is dropped.
+    while (!kept.empty() && !IsWindow(kept.back().Get())) {
+        (void)kept.back().Release();
+        kept.pop_back();
+    }
     if (kept.empty()) {
         const HWND window = AllocateHandle(ClassName);
         if (window != nullptr) {

@@ -340,6 +340,15 @@ TEST(RecycledWindows, TakenBackOnTheirThreadUpToTheBound)
     EXPECT_NE(other, nullptr);
     EXPECT_FALSE(IsWindow(other));
     EXPECT_EQ(IdleWindows("TmrWindowClass"), static_cast<int>(HiddenWindowPoolSize) - 1);
+    // A kept window destroyed behind the pool's back is passed over.
+    auto* gone = new TThreadTimer(nullptr);
+    const HWND destroyed = gone->TimerWindow();
+    delete gone;
+    ASSERT_TRUE(DestroyWindow(destroyed));
+    TThreadTimer after(nullptr);
+    EXPECT_NE(after.TimerWindow(), destroyed);
+    EXPECT_TRUE(IsWindow(after.TimerWindow()));
+    EXPECT_NE(THiddenWindow::FromHandle(after.TimerWindow()), nullptr);
 }
 
 // What was meant for a window's previous owner reaches its next one neither from the queue

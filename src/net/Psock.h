@@ -287,6 +287,8 @@ protected:
     };
 
     void InitWinsock();
+    // The transfer operations' wait: PsockWait.
+    virtual void WaitForNotice();
     // Accept; the accepted socket's notices go to this component's window when SelectNotices,
     // else the caller asks for them where it wants them (a listening server: its client's).
     uint16_t AcceptConnection(bool SelectNotices);
@@ -419,8 +421,8 @@ private:
 // Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
 // DataAvailable, ClearInput), Cancel, TimeOut (a count armed there is set by the GUI thread), the
 // flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP. Their waits
-// sleep on the client thread's queue, which the GUI thread wakes at every notice of the
-// connection; their pump dispatches that thread's own messages only (it owns no window), which
+// sleep on the client thread's queue, which the GUI thread wakes at a notice of the
+// connection that finds them asleep; their pump dispatches that thread's own messages only (it owns no window), which
 // asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
 // ResolveRemoteHost: they replace or close the socket the GUI thread's notices are matched
 // against. To end the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
@@ -464,6 +466,10 @@ protected:
     // server). Every class that serves differently provides it; TNMServer<T> does.
     virtual TNMGeneralServer* CreateClient(TComponent* AOwner);
     void Wndproc(TMessage& Message) override;
+    // On the client thread, a wait sleeps only when no notice of the connection has come since
+    // its last wait (else the caller looks again at once), and says so first: the GUI thread
+    // wakes a sleeping client thread only, which spares it a post for most notices.
+    void WaitForNotice() override;
 
 private:
     friend class InstantiateServethread;
@@ -478,6 +484,11 @@ private:
     TNMGeneralServer* FListeningServer = nullptr;
     InstantiateServethread* FServeThread = nullptr;
     std::atomic<DWORD> FServeThreadId{0};
+    // Notices of the connection handled on the GUI thread; the count the client thread saw at
+    // the end of its last wait; whether it sleeps.
+    std::atomic<uint32_t> FNotices{0};
+    uint32_t FNoticesSeen = 0;
+    std::atomic<bool> FServeAsleep{false};
     // Set by the client thread once Serve has returned and it touches the instance no more.
     std::atomic<bool> FServeDone{false};
 };

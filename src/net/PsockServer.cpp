@@ -233,11 +233,37 @@ void TNMGeneralServer::Wndproc(TMessage& Message)
     WakeServeThread();
 }
 
+// The count goes up before the sleep is looked at, and the client thread says it sleeps before
+// it looks at the count again: one of the two sees the other, so no notice is left to the
+// sleep's slice.
 void TNMGeneralServer::WakeServeThread() noexcept
 {
-    if (const DWORD thread = FServeThreadId) {
-        PostThreadMessageA(thread, WM_NULL, 0, 0);
+    ++FNotices;
+    if (FServeAsleep) {
+        if (const DWORD thread = FServeThreadId) {
+            PostThreadMessageA(thread, WM_NULL, 0, 0);
+        }
     }
+}
+
+void TNMGeneralServer::WaitForNotice()
+{
+    if (FServeThreadId != GetCurrentThreadId()) {
+        PsockWait();
+        return;
+    }
+    // The caller looked for what it waits for after the last wait ended: a notice since then
+    // may have brought it, so it looks again first.
+    const uint32_t seen = FNotices;
+    if (seen == FNoticesSeen) {
+        FServeAsleep = true;
+        if (FNotices == seen) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+        FServeAsleep = false;
+    }
+    FNoticesSeen = FNotices;
+    Application->ProcessMessages();
 }
 
 void TNMGeneralServer::ClientDone(TNMGeneralServer* Client)

@@ -12,6 +12,11 @@ void PsockWait()
     Application->ProcessMessages();
 }
 
+void TPowersock::WaitForNotice()
+{
+    PsockWait();
+}
+
 // The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
 class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:

@@ -287,7 +287,7 @@ protected:
     };
 
     void InitWinsock();
-    // The transfer operations' wait: PsockWait.
+    // The transfer operations' wait: PsockWait (a listening server's client waits its own way).
     virtual void WaitForNotice();
     // Accept; the accepted socket's notices go to this component's window when SelectNotices,
     // else the caller asks for them where it wants them (a listening server: its client's).
@@ -421,9 +421,9 @@ private:
 // Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
 // DataAvailable, ClearInput), Cancel, TimeOut (a count armed there is set by the GUI thread), the
 // flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP. Their waits
-// sleep on the client thread's queue, which the GUI thread wakes at a notice of the
-// connection that finds them asleep; their pump dispatches that thread's own messages only (it owns no window), which
-// asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
+// sleep on the client thread's queue, which the GUI thread wakes at a notice of the connection
+// that finds them asleep; their pump dispatches that thread's own messages only (it owns no
+// window), which asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
 // ResolveRemoteHost: they replace or close the socket the GUI thread's notices are matched
 // against. To end the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
 // per-client instance: reports come from both threads. The events copied from the server

@@ -21,8 +21,7 @@ void TPowersock::WaitForNotice()
 class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:
     // Top-level, so that it gets the broadcasts (WM_ACTIVATEAPP among them) a message-only
-    // window never sees.
-    // Recycled: the timer is killed before the window goes.
+    // window never sees. Recycled: the timer is killed before the window goes.
     explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocatePooledHandle("TmrWindowClass"); }
     LRESULT PassOn(const TMessage& Message) noexcept
     {

@@ -96,10 +96,9 @@ public:
     void SetInterval(uint32_t Value);
     const TNotifyEvent& OnTimer() const noexcept { return FOnTimer; }
     void SetOnTimer(TNotifyEvent Value);
-    // Made on first use (the first system timer, or this call), on the timer's thread: a
-    // component that never arms its timer (a server's client that waits without a time-out)
-    // costs the window system no window.
-    HWND TimerWindow() const;
+    // Made with the timer, on its thread; null when the system could make none (the timer then
+    // raises "No Timer" when armed).
+    HWND TimerWindow() const noexcept;
 
 protected:
     virtual void Timer();
@@ -109,7 +108,7 @@ protected:
 private:
     class TTimerWindow;
     uint32_t FInterval = 1000;
-    mutable std::unique_ptr<TTimerWindow> FTimerWindow;
+    std::unique_ptr<TTimerWindow> FTimerWindow;
     TNotifyEvent FOnTimer;
     bool FEnabled = true;
     // Declared after the window: the system timer goes before the window does.
@@ -288,6 +287,14 @@ protected:
     };
 
     void InitWinsock();
+    // The transfer operations' wait: PsockWait (a listening server's client waits its own way).
+    virtual void WaitForNotice();
+    // Accept; the accepted socket's notices go to this component's window when SelectNotices,
+    // else the caller asks for them where it wants them (a listening server: its client's).
+    uint16_t AcceptConnection(bool SelectNotices);
+    // Whether the notification window goes back to the thread's pool of windows when the
+    // component goes (true after construction) or is destroyed.
+    void SetWindowRecycled(bool Value) noexcept;
     // Handles the notification window's messages from CM_SOCKETMESSAGE on.
     virtual void Wndproc(TMessage& Message);
     // Takes a socket from the system into FSocketHandle: an invalid one reports the pending
@@ -414,9 +421,9 @@ private:
 // Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
 // DataAvailable, ClearInput), Cancel, TimeOut (a count armed there is set by the GUI thread), the
 // flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP. Their waits
-// sleep on the client thread's queue, which the GUI thread wakes at every notice of the
-// connection; their pump dispatches that thread's own messages only (it owns no window), which
-// asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
+// sleep on the client thread's queue, which the GUI thread wakes at a notice of the connection
+// that finds them asleep; their pump dispatches that thread's own messages only (it owns no
+// window), which asks nothing of the GUI thread. Not from Serve: Connect, Disconnect, RequestCloseSocket, Listen, Accept,
 // ResolveRemoteHost: they replace or close the socket the GUI thread's notices are matched
 // against. To end the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
 // per-client instance: reports come from both threads. The events copied from the server
@@ -459,6 +466,10 @@ protected:
     // server). Every class that serves differently provides it; TNMServer<T> does.
     virtual TNMGeneralServer* CreateClient(TComponent* AOwner);
     void Wndproc(TMessage& Message) override;
+    // On the client thread, a wait sleeps only when no notice of the connection has come since
+    // its last wait (else the caller looks again at once), and says so first: the GUI thread
+    // wakes a sleeping client thread only, which spares it a post for most notices.
+    void WaitForNotice() override;
 
 private:
     friend class InstantiateServethread;
@@ -473,6 +484,11 @@ private:
     TNMGeneralServer* FListeningServer = nullptr;
     InstantiateServethread* FServeThread = nullptr;
     std::atomic<DWORD> FServeThreadId{0};
+    // Notices of the connection handled on the GUI thread; the count the client thread saw at
+    // the end of its last wait; whether it sleeps.
+    std::atomic<uint32_t> FNotices{0};
+    uint32_t FNoticesSeen = 0;
+    std::atomic<bool> FServeAsleep{false};
     // Set by the client thread once Serve has returned and it touches the instance no more.
     std::atomic<bool> FServeDone{false};
 };

@@ -24,12 +24,12 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 // DefWindowProc.
 class TPowersock::TPsockWindow : public THiddenWindow {
 public:
-    // Message-only: it is never shown, and a top-level window costs the window system several
-    // times as much to make and destroy, which a server pays twice per client.
-    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket)
-    {
-        AllocateHandle("PsockWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
-    }
+    // A hidden top-level window, not a message-only one: it is found by FindWindow and
+    // EnumWindows and receives broadcasts, as every window of the program does. Recycled: the
+    // component closes its socket before the window goes, so no notice of it follows, and a
+    // late lookup completion names a task its next owner does not wait for.
+    explicit TPsockWindow(TPowersock& Socket) : FSocket(Socket) { AllocatePooledHandle("PsockWindowClass"); }
+    using THiddenWindow::SetRecycled;
 
 protected:
     LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
@@ -83,10 +83,12 @@ TPowersock::~TPowersock()
             (void)buffer.release();
         }
         FHostEntryBuffer.reset();
-        FMessageWindow.reset();
+        // The socket before its window: the window may serve another component next, and a
+        // closed socket is reported no more.
         RequestCloseSocket();
     } catch (...) { // a destructor reports nothing
     }
+    FMessageWindow.reset();
     if (--WinsockUsers == 0) {
         WSACleanup();
     }
@@ -153,6 +155,13 @@ void TPowersock::SelectEvents()
 uint16_t TPowersock::SocketHandle() const noexcept
 {
     return FSocketHandle ? static_cast<uint16_t>(FSocketHandle.Get()) : NoSocket;
+}
+
+void TPowersock::SetWindowRecycled(bool Value) noexcept
+{
+    if (FMessageWindow) {
+        FMessageWindow->SetRecycled(Value);
+    }
 }
 
 HWND TPowersock::MessageWindow() const noexcept
@@ -408,8 +417,11 @@ void TPowersock::RequestCloseSocket()
         const SOCKET closing = FSocketHandle.Release();
         const bool closed = closesocket(closing) == 0;
         // Notifications already queued for it would be taken for the next socket's, which
-        // may get the same number.
-        DropNotices(closing, false);
+        // may get the same number. A component that goes leaves its window, whose queue is
+        // emptied when the window is taken again (or that is destroyed).
+        if (!Destroying()) {
+            DropNotices(closing, false);
+        }
         // The fresh socket is made whatever the report raises, so that the component can
         // always connect again.
         try {

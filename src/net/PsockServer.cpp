@@ -49,6 +49,11 @@ void TPowersock::Listen(bool Flag)
 
 uint16_t TPowersock::Accept()
 {
+    return AcceptConnection(true);
+}
+
+uint16_t TPowersock::AcceptConnection(bool SelectNotices)
+{
     StatusMessage(4, "Accepting");
     while (!FAsyncDone && !FCanceled) {
         PsockWait();
@@ -71,7 +76,9 @@ uint16_t TPowersock::Accept()
     if (accepted.Get() >= NoSocket) {
         throw ERangeError("Socket handle out of range");
     }
-    WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    if (SelectNotices) {
+        WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    }
     FRemoteAddress = peer;
     AbortEnding("Socket send aborted");
     return static_cast<uint16_t>(accepted.Release());
@@ -120,6 +127,10 @@ TNMGeneralServer::TNMGeneralServer(TComponent* AOwner)
 {
     if (dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr) {
         FClientList = std::make_unique<TServerClientList>();
+        // A client thread may still post its instance's hand-back (CM_CLIENTDONE) after the
+        // server has gone, naming an instance already freed: such a post must find no window,
+        // and certainly not a window that serves another server by then.
+        SetWindowRecycled(false);
     }
 }
 
@@ -170,7 +181,10 @@ void TNMGeneralServer::ServerAccept(TObject*)
         TCriticalSectionLock lock(ServerLock());
         try {
             FAsyncDone = true;
-            TSocketHandle accepted(Accept());
+            // Its notices are asked for the client's own window right after; until then the
+            // accepted socket reports accepts only (as the listening one), to this window,
+            // where they name no socket of ours.
+            TSocketHandle accepted(AcceptConnection(false));
             new InstantiateServethread(this, std::move(accepted));
         } catch (...) { // the connection is closed; the server listens on
         }
@@ -219,11 +233,37 @@ void TNMGeneralServer::Wndproc(TMessage& Message)
     WakeServeThread();
 }
 
+// The count goes up before the sleep is looked at, and the client thread says it sleeps before
+// it looks at the count again: one of the two sees the other, so no notice is left to the
+// sleep's slice.
 void TNMGeneralServer::WakeServeThread() noexcept
 {
-    if (const DWORD thread = FServeThreadId) {
-        PostThreadMessageA(thread, WM_NULL, 0, 0);
+    ++FNotices;
+    if (FServeAsleep) {
+        if (const DWORD thread = FServeThreadId) {
+            PostThreadMessageA(thread, WM_NULL, 0, 0);
+        }
     }
+}
+
+void TNMGeneralServer::WaitForNotice()
+{
+    if (FServeThreadId != GetCurrentThreadId()) {
+        PsockWait();
+        return;
+    }
+    // The caller looked for what it waits for after the last wait ended: a notice since then
+    // may have brought it, so it looks again first.
+    const uint32_t seen = FNotices;
+    if (seen == FNoticesSeen) {
+        FServeAsleep = true;
+        if (FNotices == seen) {
+            MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+        }
+        FServeAsleep = false;
+    }
+    FNoticesSeen = FNotices;
+    Application->ProcessMessages();
 }
 
 void TNMGeneralServer::ClientDone(TNMGeneralServer* Client)

@@ -12,14 +12,17 @@ void PsockWait()
     Application->ProcessMessages();
 }
 
+void TPowersock::WaitForNotice()
+{
+    PsockWait();
+}
+
 // The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
 class TThreadTimer::TTimerWindow : public THiddenWindow {
 public:
-    // Message-only, as the socket component's window.
-    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer)
-    {
-        AllocateHandle("TmrWindowClass", "", WS_POPUP, WS_EX_TOOLWINDOW, 0, 0, nullptr, HWND_MESSAGE);
-    }
+    // Top-level, so that it gets the broadcasts (WM_ACTIVATEAPP among them) a message-only
+    // window never sees. Recycled: the timer is killed before the window goes.
+    explicit TTimerWindow(TThreadTimer& Timer) : FTimer(Timer) { AllocatePooledHandle("TmrWindowClass"); }
     LRESULT PassOn(const TMessage& Message) noexcept
     {
         return DefaultHandler(Message.Msg, Message.WParam, Message.LParam);
@@ -41,7 +44,7 @@ private:
 };
 
 TThreadTimer::TThreadTimer(TComponent* AOwner)
-    : TComponent(AOwner)
+    : TComponent(AOwner), FTimerWindow(std::make_unique<TTimerWindow>(*this))
 {
 }
 
@@ -53,11 +56,8 @@ TThreadTimer::~TThreadTimer()
     FTimerWindow.reset();
 }
 
-HWND TThreadTimer::TimerWindow() const
+HWND TThreadTimer::TimerWindow() const noexcept
 {
-    if (!FTimerWindow) {
-        FTimerWindow = std::make_unique<TTimerWindow>(const_cast<TThreadTimer&>(*this));
-    }
     return FTimerWindow->Handle();
 }
 
@@ -106,6 +106,11 @@ void TThreadTimer::Timer()
 void TThreadTimer::Wndproc(TMessage& Message)
 {
     if (Message.Msg == WM_TIMER) {
+        // A tick of another timer of the window (one of its previous owner's) is not this one's.
+        if (Message.WParam != 1 || !FTimerId.Running()) {
+            Message.Result = 0;
+            return;
+        }
         try {
             Timer();
         } catch (const std::exception& e) {

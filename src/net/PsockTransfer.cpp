@@ -57,7 +57,7 @@ void TPowersock::SendBuffer(const char* Value, int32_t BufLen)
                 if (n < 0) {
                     ErrorManager(WouldBlock);
                     // No notification says when the socket takes data again: a short sleep.
-                    PsockWait();
+                    WaitForNotice();
                 } else {
                     remaining -= n;
                 }
@@ -102,7 +102,7 @@ bool TPowersock::SendBlock(const char* Data, int32_t Count)
             Application->ProcessMessages();
         } else {
             ErrorManager(WouldBlock);
-            PsockWait();
+            WaitForNotice();
         }
     }
     return true;
@@ -192,7 +192,7 @@ std::string TPowersock::Read(int32_t Count)
                 // them; dispatched here, it does not end the sleep below.
                 Application->ProcessMessages();
             }
-            PsockWait();
+            WaitForNotice();
             if (FCanceled) {
                 break;
             }
@@ -240,7 +240,7 @@ std::string TPowersock::ReadLn()
                     break;
                 }
                 ErrorManager(WouldBlock);
-                PsockWait();
+                WaitForNotice();
             }
         } while (!FCanceled);
     }
@@ -295,7 +295,7 @@ void TPowersock::AppendFile(const std::string& FileName)
                 ErrorManager(WouldBlock);
             }
             // Nothing came: the close notification or more data ends the sleep.
-            PsockWait();
+            WaitForNotice();
         }
     }
     AbortEnding("Socket send aborted");
@@ -312,7 +312,7 @@ int32_t TPowersock::CaptureReceive()
         return -1;
     }
     ErrorManager(WouldBlock);
-    PsockWait();
+    WaitForNotice();
     return 0;
 }
 

@@ -1,16 +1,51 @@
 #include "toolkit/Thread.h"
 
+#ifndef _WIN32
+// The Win32 start is in win/SystemThread.cpp.
+TSystemThread::~TSystemThread()
+{
+    Detach();
+}
+
+void TSystemThread::Start(void (*Entry)(void*), void* Argument)
+{
+    FThread = std::thread(Entry, Argument);
+}
+
+bool TSystemThread::Joinable() const noexcept
+{
+    return FThread.joinable();
+}
+
+bool TSystemThread::IsCurrent() const noexcept
+{
+    return FThread.get_id() == std::this_thread::get_id();
+}
+
+void TSystemThread::Join()
+{
+    FThread.join();
+}
+
+void TSystemThread::Detach() noexcept
+{
+    if (FThread.joinable()) {
+        FThread.detach();
+    }
+}
+#endif
+
 TThread::TThread() = default;
 
 TThread::~TThread()
 {
-    if (!FThread.joinable()) {
+    if (!FThread.Joinable()) {
         return;
     }
-    if (FThread.get_id() == std::this_thread::get_id()) {
-        FThread.detach(); // freed by its own thread, which ends right after
+    if (FThread.IsCurrent()) {
+        FThread.Detach(); // freed by its own thread, which ends right after
     } else {
-        FThread.join();
+        FThread.Join();
     }
 }
 
@@ -21,13 +56,18 @@ void TThread::Resume()
         return;
     }
     FStarted = true;
-    FThread = std::thread([this] { Run(); });
+    FThread.Start(Entry, this);
+}
+
+void TThread::Entry(void* Thread) noexcept
+{
+    static_cast<TThread*>(Thread)->Run();
 }
 
 void TThread::WaitFor()
 {
-    if (FThread.joinable() && FThread.get_id() != std::this_thread::get_id()) {
-        FThread.join();
+    if (FThread.Joinable() && !FThread.IsCurrent()) {
+        FThread.Join();
     }
 }
 

@@ -1,6 +1,36 @@
 #include "toolkit/win/HiddenWindow.h"
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "toolkit/Classes.h"
+
+namespace {
+
+// This thread's released windows, by class (a few classes at most). Ending with the thread, it
+// destroys them there, their own thread.
+class TWindowPool {
+public:
+    std::vector<TWindowHandle>& Of(const char* ClassName)
+    {
+        for (auto& [name, windows] : FClasses) {
+            if (name == ClassName) {
+                return windows;
+            }
+        }
+        FClasses.emplace_back(ClassName, std::vector<TWindowHandle>{});
+        FClasses.back().second.reserve(HiddenWindowPoolSize);
+        return FClasses.back().second;
+    }
+
+private:
+    std::vector<std::pair<std::string, std::vector<TWindowHandle>>> FClasses;
+};
+
+thread_local TWindowPool Pool;
+
+} // namespace
 
 THiddenWindow::~THiddenWindow()
 {
@@ -30,16 +60,58 @@ HWND THiddenWindow::AllocateHandle(const char* ClassName, const char* Title, DWO
     }
     SetWindowLongPtrA(window, 0, reinterpret_cast<LONG_PTR>(this));
     FWindow.Reset(window);
+    FThread = GetCurrentThreadId();
     return window;
+}
+
+HWND THiddenWindow::AllocatePooledHandle(const char* ClassName)
+{
+    ReleaseHandle();
+    std::vector<TWindowHandle>& kept = Pool.Of(ClassName);
+    // One destroyed behind the pool's back (by another piece of the program) is dropped.
+    while (!kept.empty() && !IsWindow(kept.back().Get())) {
+        (void)kept.back().Release();
+        kept.pop_back();
+    }
+    if (kept.empty()) {
+        const HWND window = AllocateHandle(ClassName);
+        if (window != nullptr) {
+            FPoolClass = ClassName;
+        }
+        return window;
+    }
+    FWindow = std::move(kept.back());
+    kept.pop_back();
+    // Posted for the previous object (or while the window was idle): not this object's.
+    MSG stale;
+    while (PeekMessageA(&stale, FWindow.Get(), 0, 0, PM_REMOVE)) {
+    }
+    SetWindowLongPtrA(FWindow.Get(), 0, reinterpret_cast<LONG_PTR>(this));
+    FThread = GetCurrentThreadId();
+    FPoolClass = ClassName;
+    return FWindow.Get();
 }
 
 void THiddenWindow::ReleaseHandle() noexcept
 {
-    if (FWindow) {
-        // Messages sent while the window goes (WM_DESTROY ...) no longer reach a half-destroyed object.
-        SetWindowLongPtrA(FWindow.Get(), 0, 0);
-        FWindow.Reset();
+    if (!FWindow) {
+        return;
     }
+    // Messages sent while the window goes (WM_DESTROY ...) or while it idles in the pool no
+    // longer reach this object.
+    SetWindowLongPtrA(FWindow.Get(), 0, 0);
+    const char* const poolClass = std::exchange(FPoolClass, nullptr);
+    if (poolClass != nullptr && FRecycled && FThread == GetCurrentThreadId()) {
+        try {
+            std::vector<TWindowHandle>& kept = Pool.Of(poolClass);
+            if (kept.size() < HiddenWindowPoolSize) {
+                kept.push_back(std::move(FWindow));
+                return;
+            }
+        } catch (...) { // no room to keep it: it is destroyed
+        }
+    }
+    FWindow.Reset();
 }
 
 THiddenWindow* THiddenWindow::FromHandle(HWND Window) noexcept

@@ -11,12 +11,15 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "toolkit/win/Forms.h"
+#include "toolkit/win/HiddenWindow.h"
 #include "net/Psock.h"
 
 namespace {
@@ -290,11 +293,127 @@ TEST(ThreadTimer, HandlerExceptionIsShownAndTheTimerKeepsFiring)
     EXPECT_TRUE(PumpUntil([] { return Boxes.size() >= 2; }));
     EXPECT_EQ(Boxes[0], "tick failed.");
     delete timer;
-    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(THiddenWindow::FromHandle(window), nullptr); // destroyed, or idle in the pool
     const std::size_t shown = Boxes.size();
     PumpFor(80);
     EXPECT_EQ(Boxes.size(), shown);
     MessageBoxFunc = SystemMessageBox;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Recycled windows.
+
+// This thread's idle windows of Class (kept for reuse, no object in them).
+int IdleWindows(const char* Class)
+{
+    int idle = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, Class, nullptr)) != nullptr;) {
+        idle += GetWindowThreadProcessId(w, nullptr) == GetCurrentThreadId() && THiddenWindow::FromHandle(w) == nullptr;
+    }
+    return idle;
+}
+
+TEST(RecycledWindows, TakenBackOnTheirThreadUpToTheBound)
+{
+    std::vector<std::unique_ptr<TThreadTimer>> timers;
+    std::vector<HWND> released;
+    for (std::size_t i = 0; i < HiddenWindowPoolSize + 5; ++i) timers.push_back(std::make_unique<TThreadTimer>(nullptr));
+    for (auto& timer : timers) {
+        released.push_back(timer->TimerWindow());
+        timer.reset();
+    }
+    EXPECT_EQ(IdleWindows("TmrWindowClass"), static_cast<int>(HiddenWindowPoolSize));
+    EXPECT_FALSE(IsWindow(released.back())); // beyond the bound
+    // The last window kept is the next taken, with its new object in it.
+    const HWND last = *std::find_if(released.rbegin(), released.rend(), [](HWND w) { return IsWindow(w); });
+    TThreadTimer next(nullptr);
+    EXPECT_EQ(next.TimerWindow(), last);
+    EXPECT_NE(THiddenWindow::FromHandle(last), nullptr);
+    EXPECT_EQ(IdleWindows("TmrWindowClass"), static_cast<int>(HiddenWindowPoolSize) - 1);
+    // Another thread keeps its own, gone with it; this thread's pool lends it nothing.
+    HWND other = nullptr;
+    std::thread([&] {
+        delete new TThreadTimer(nullptr);
+        TThreadTimer again(nullptr);
+        other = again.TimerWindow();
+    }).join();
+    EXPECT_NE(other, nullptr);
+    EXPECT_FALSE(IsWindow(other));
+    EXPECT_EQ(IdleWindows("TmrWindowClass"), static_cast<int>(HiddenWindowPoolSize) - 1);
+    // A kept window destroyed behind the pool's back is passed over.
+    auto* gone = new TThreadTimer(nullptr);
+    const HWND destroyed = gone->TimerWindow();
+    delete gone;
+    ASSERT_TRUE(DestroyWindow(destroyed));
+    TThreadTimer after(nullptr);
+    EXPECT_NE(after.TimerWindow(), destroyed);
+    EXPECT_TRUE(IsWindow(after.TimerWindow()));
+    EXPECT_NE(THiddenWindow::FromHandle(after.TimerWindow()), nullptr);
+}
+
+// What was meant for a window's previous owner reaches its next one neither from the queue
+// (removed when the window is taken) nor later (the receiver takes no such message for its own).
+TEST(RecycledWindows, WhatThePreviousOwnerLeftIsHarmless)
+{
+    // A tick, queued before the timer went, and one that comes when the window serves a
+    // timer that is not armed.
+    {
+        auto* old = new TThreadTimer(nullptr);
+        const HWND window = old->TimerWindow();
+        PostMessageA(window, WM_TIMER, 1, 0);
+        delete old;
+        int ticks = 0;
+        TThreadTimer timer(nullptr);
+        timer.SetEnabled(false);
+        timer.SetOnTimer([&](TObject*) { ++ticks; });
+        ASSERT_EQ(timer.TimerWindow(), window);
+        PumpFor(50);
+        PostMessageA(window, WM_TIMER, 1, 0);
+        PumpFor(50);
+        EXPECT_EQ(ticks, 0);
+        timer.SetInterval(60000);
+        timer.SetEnabled(true);
+        PostMessageA(window, WM_TIMER, 2, 0); // not its number
+        PostMessageA(window, WM_TIMER, 1, 0);
+        PumpFor(50);
+        EXPECT_EQ(ticks, 1);
+    }
+    // Socket notices and lookup completions of the previous component, queued when it went: a
+    // close for every socket number near its own (its successor's socket may get the same
+    // number), an accept on the second number, a lookup completion.
+    struct {
+        int disconnects = 0;
+        void Count(TPowersock& S)
+        {
+            S.OnDisconnect = [this](TObject*) { ++disconnects; };
+        }
+    } seen;
+    auto* old = new TPowersock(nullptr);
+    const HWND window = old->MessageWindow();
+    const auto socketNumber = static_cast<WPARAM>(old->SocketHandle());
+    for (WPARAM s = socketNumber > 256 ? socketNumber - 256 : 4; s < socketNumber + 256; s += 4) {
+        PostMessageA(window, CM_SOCKETMESSAGE, s, FD_CLOSE);
+    }
+    PostMessageA(window, CM_LOOKUPMESSAGE, socketNumber, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+    PostMessageA(window, CM_LOOKUPMESSAGE, 0x1234, WSAMAKEASYNCREPLY(64, 0));
+    delete old;
+    TPowersock sock(nullptr);
+    ASSERT_EQ(sock.MessageWindow(), window);
+    seen.Count(sock);
+    const uint16_t own = sock.SocketHandle();
+    PumpFor(50);
+    // A lookup completion that comes later names a task this component does not wait for.
+    PostMessageA(window, CM_LOOKUPMESSAGE, 0x1234, WSAMAKEASYNCREPLY(64, 0));
+    PumpFor(50);
+    EXPECT_EQ(sock.SocketHandle(), own); // no close taken for its own socket
+    EXPECT_EQ(seen.disconnects, 0);
+    EXPECT_FALSE(sock.Connected());
+    EXPECT_FALSE(sock.AsyncDone());
+    // Its own notices still arrive.
+    PostMessageA(window, CM_SOCKETMESSAGE, own, FD_CLOSE);
+    PumpFor(50);
+    EXPECT_EQ(seen.disconnects, 1);
+    EXPECT_NE(sock.SocketHandle(), NoSocket);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -321,6 +440,46 @@ TEST(PsockStart, FirstInstanceStartsTheLibraryAndDescribesIt)
     EXPECT_EQ(WinsockUsers.load(), 1);
     delete second;
     EXPECT_EQ(WinsockUsers.load(), 0);
+}
+
+BOOL CALLBACK CollectTopLevel(HWND Window, LPARAM Found)
+{
+    reinterpret_cast<std::vector<HWND>*>(Found)->push_back(Window);
+    return TRUE;
+}
+
+// Each window is a hidden top-level one, there from construction (the timer's before it is
+// armed): EnumWindows and FindWindow see it, which they never do a message-only window.
+TEST(PsockStart, WindowsAreHiddenTopLevelWindowsFromConstruction)
+{
+    TPowersock sock(nullptr);
+    TThreadTimer timer(nullptr);
+    std::vector<HWND> topLevel;
+    EnumWindows(CollectTopLevel, reinterpret_cast<LPARAM>(&topLevel));
+    const struct {
+        HWND window;
+        const char* cls;
+    } cases[] = {{sock.MessageWindow(), "PsockWindowClass"},
+                 {timer.TimerWindow(), "TmrWindowClass"},
+                 {dynamic_cast<TThreadTimer&>(*sock.Components(0)).TimerWindow(), "TmrWindowClass"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.cls);
+        ASSERT_NE(c.window, nullptr);
+        EXPECT_EQ(ClassOf(c.window), c.cls);
+        EXPECT_NE(std::find(topLevel.begin(), topLevel.end(), c.window), topLevel.end());
+        bool found = false;
+        for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, c.cls, "")) != nullptr;) found = found || w == c.window;
+        EXPECT_TRUE(found);
+        EXPECT_EQ(GetAncestor(c.window, GA_PARENT), GetDesktopWindow());
+        EXPECT_EQ(GetWindow(c.window, GW_OWNER), nullptr);
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(c.window, GWL_STYLE)) & (WS_POPUP | WS_CHILD | WS_VISIBLE), DWORD(WS_POPUP));
+        EXPECT_EQ(static_cast<DWORD>(GetWindowLongA(c.window, GWL_EXSTYLE)) & WS_EX_TOOLWINDOW, DWORD(WS_EX_TOOLWINDOW));
+        RECT r{};
+        GetWindowRect(c.window, &r);
+        EXPECT_EQ(r.right - r.left, 0);
+        EXPECT_EQ(r.bottom - r.top, 0);
+        EXPECT_EQ(GetWindowTextLengthA(c.window), 0);
+    }
 }
 
 TEST_F(Psock, StatusTextsFollowTheReportLevel)

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Loopback.h"
 #include "toolkit/win/Forms.h"
 #include "net/Psock.h"
 
@@ -117,15 +118,7 @@ class TServer {
 public:
     explicit TServer(bool Answer, std::string Greeting = {}) : FAnswer(Answer), FGreeting(std::move(Greeting))
     {
-        FListener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(FListener, 4);
-        int length = sizeof a;
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &length);
-        FPort = ntohs(a.sin_port);
+        FListener = ListenOnLoopback(4, FPort);
         FThread = std::thread([this] {
             for (;;) {
                 const SOCKET s = accept(FListener, nullptr, nullptr);
@@ -169,11 +162,8 @@ SOCKET BlockingConnect(int Port)
     const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
     const BOOL on = TRUE;
     setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(static_cast<u_short>(Port));
-    connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    const sockaddr_in a = LoopbackAddress(Port);
+    connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
     return s;
 }
 

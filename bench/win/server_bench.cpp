@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "BenchUtil.h"
+#include "Loopback.h"
 #include "toolkit/win/Forms.h"
 #include "net/Psock.h"
 
@@ -67,12 +68,9 @@ bool RunClients(int Port, int Count, P Pump)
                 const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
                 DWORD wait = 10000; // a lost answer fails the round instead of hanging it
                 setsockopt(s, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-                sockaddr_in a{};
-                a.sin_family = AF_INET;
-                a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-                a.sin_port = htons(static_cast<u_short>(Port));
+                const sockaddr_in a = LoopbackAddress(Port);
                 std::string answer;
-                if (connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || send(s, "ping\r\n", 6, 0) != 6 ||
+                if (connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0 || send(s, "ping\r\n", 6, 0) != 6 ||
                     !RecvLine(s, answer) || answer != "echo ping\r\n") {
                     ok = false;
                     std::printf("client failed: answer '%s' error %d\n", answer.c_str(), WSAGetLastError());
@@ -92,15 +90,7 @@ class TPlainServer {
 public:
     TPlainServer()
     {
-        FListener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(FListener, SOMAXCONN);
-        int length = sizeof a;
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &length);
-        Port = ntohs(a.sin_port);
+        FListener = ListenOnLoopback(SOMAXCONN, Port);
         FAcceptor = std::thread([this] {
             for (;;) {
                 const SOCKET c = accept(FListener, nullptr, nullptr);
@@ -183,10 +173,7 @@ bool ServerBench()
 {
     auto* server = new TEchoServer(nullptr);
     server->Loaded();
-    sockaddr_in a{};
-    int length = sizeof a;
-    getsockname(server->SocketHandle(), reinterpret_cast<sockaddr*>(&a), &length);
-    const int port = ntohs(a.sin_port);
+    const int port = LocalPort(server->SocketHandle());
     // The GUI thread pumps (PsockWait's two steps, the sleep timed) until the clients are done
     // and freed.
     double idle = 0, total = 0;
@@ -244,20 +231,15 @@ bool ServerBench()
 // 50 connects at once to a listener that accepts nothing for 300 ms: how many the system takes.
 int ConnectedWithin300ms(int Backlog)
 {
-    const SOCKET listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    listen(listener, Backlog);
-    int length = sizeof a;
-    getsockname(listener, reinterpret_cast<sockaddr*>(&a), &length);
+    int port = 0;
+    const SOCKET listener = ListenOnLoopback(Backlog, port);
+    const sockaddr_in a = LoopbackAddress(port);
     std::vector<SOCKET> clients;
     for (int i = 0; i < Concurrent; ++i) {
         const SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
         u_long nonBlocking = 1;
         ioctlsocket(s, FIONBIO, &nonBlocking);
-        connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
         clients.push_back(s);
     }
     const auto deadline = Clock::now() + std::chrono::milliseconds(300);

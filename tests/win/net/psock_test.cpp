@@ -21,6 +21,7 @@
 #include "toolkit/win/Forms.h"
 #include "toolkit/win/HiddenWindow.h"
 #include "net/Psock.h"
+#include "Loopback.h"
 
 namespace {
 
@@ -40,15 +41,7 @@ public:
     explicit TPeer(std::function<void(TPeer&)> Script, int Backlog = 1)
     {
         StartSockets();
-        FListener = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(FListener, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        listen(FListener, Backlog);
-        int length = sizeof a;
-        getsockname(FListener, reinterpret_cast<sockaddr*>(&a), &length);
-        FPort = ntohs(a.sin_port);
+        FListener = ListenOnLoopback(Backlog, FPort);
         if (Script) {
             FThread = std::thread([this, Script] {
                 if (Readable(FListener)) {
@@ -568,10 +561,7 @@ TEST_F(Psock, ConnectsAndTellsItsAddresses)
     EXPECT_EQ(connects, 1);
     EXPECT_EQ(Sock->GetRemoteIP(), "127.0.0.1");
     EXPECT_EQ(Sock->GetLocalAddress(), "127,0,0,1");
-    sockaddr_in local{};
-    int length = sizeof local;
-    getsockname(Sock->SocketHandle(), reinterpret_cast<sockaddr*>(&local), &length);
-    const int port = ntohs(local.sin_port);
+    const int port = LocalPort(Sock->SocketHandle());
     EXPECT_EQ(Sock->GetPortString(), "," + std::to_string(port >> 8) + "," + std::to_string(port & 0xFF));
     EXPECT_EQ(Raised<ESockError>([&] { Sock->Connect(); }), "Already connected");
     const std::string local_ip = Sock->GetLocalIP();
@@ -676,11 +666,8 @@ TEST_F(Psock, ConnectEndsByTimeOutOrCancel)
         SOCKET s = socket(AF_INET, SOCK_STREAM, 0);
         u_long on = 1;
         ioctlsocket(s, FIONBIO, &on);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<u_short>(full.Port()));
-        connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        const sockaddr_in a = LoopbackAddress(full.Port());
+        connect(s, reinterpret_cast<const sockaddr*>(&a), sizeof a);
         fillers.push_back(s);
     }
     Sleep(100);

@@ -18,6 +18,7 @@
 #include "toolkit/win/Forms.h"
 #include "toolkit/win/HiddenWindow.h"
 #include "net/Psock.h"
+#include "Loopback.h"
 
 namespace {
 
@@ -27,14 +28,6 @@ const bool SocketsStarted = [] {
     return WSAStartup(0x0202, &data) == 0;
 }();
 
-int LocalPort(SOCKET Socket)
-{
-    sockaddr_in a{};
-    int length = sizeof a;
-    getsockname(Socket, reinterpret_cast<sockaddr*>(&a), &length);
-    return ntohs(a.sin_port);
-}
-
 // A blocking client on 127.0.0.1. Every receive gives up after 10 s, so a server that never
 // answers fails the test instead of hanging it.
 struct TClient {
@@ -42,9 +35,8 @@ struct TClient {
     {
         DWORD wait = 10000;
         setsockopt(Socket, SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&wait), sizeof wait);
-        sockaddr_in a{AF_INET, htons(static_cast<u_short>(Port)), {}, {}};
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        Connected = connect(Socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        const sockaddr_in a = LoopbackAddress(Port);
+        Connected = connect(Socket, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     }
     ~TClient() { closesocket(Socket); }
     TClient(const TClient&) = delete;

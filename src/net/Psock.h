@@ -310,6 +310,9 @@ protected:
     // One receive of the capture operations into IOBuffer: the bytes taken, 0 when nothing had
     // come (after a wait), -1 when the peer has closed or the socket is not connected.
     int32_t CaptureReceive();
+    // One step of a capture: what came is handed to Store, counted and reported, and the time-out
+    // starts again. False when the connection has ended.
+    bool CapturePacket(const std::function<void(const char*, int32_t)>& Store);
     // Hands Count bytes at Data to the socket as the file and stream senders do; false when a
     // send reported 0 bytes.
     bool SendBlock(const char* Data, int32_t Count);

@@ -301,6 +301,24 @@ void TPowersock::AppendFile(const std::string& FileName)
     AbortEnding("Socket send aborted");
 }
 
+bool TPowersock::CapturePacket(const std::function<void(const char*, int32_t)>& Store)
+{
+    const int32_t n = CaptureReceive();
+    if (n < 0) {
+        return false;
+    }
+    if (n > 0) {
+        Store(IOBuffer.data(), n);
+        FBytesRecvd += n;
+        if (OnPacketRecvd) {
+            OnPacketRecvd(this);
+        }
+        TimerOn();
+        Application->ProcessMessages();
+    }
+    return true;
+}
+
 int32_t TPowersock::CaptureReceive()
 {
     const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, 0);
@@ -323,20 +341,7 @@ void TPowersock::CaptureFile(const std::string& FileName)
     {
         TTimerScope timer(*this);
         TFileStream file(FileName, fmCreate);
-        while (!FCanceled) {
-            const int32_t n = CaptureReceive();
-            if (n < 0) {
-                break;
-            }
-            if (n > 0) {
-                file.WriteBuffer(IOBuffer.data(), n);
-                FBytesRecvd += n;
-                if (OnPacketRecvd) {
-                    OnPacketRecvd(this);
-                }
-                TimerOn();
-                Application->ProcessMessages();
-            }
+        while (!FCanceled && CapturePacket([&](const char* Data, int32_t Count) { file.WriteBuffer(Data, Count); })) {
         }
     }
     AbortEnding("Socket send aborted");
@@ -349,18 +354,8 @@ void TPowersock::CaptureStream(TStream& Stream, int32_t Size)
     {
         TTimerScope timer(*this);
         while (!FCanceled && (Size == -1 || Stream.Size() < Size)) {
-            const int32_t n = CaptureReceive();
-            if (n < 0) {
+            if (!CapturePacket([&](const char* Data, int32_t Count) { Stream.WriteBuffer(Data, Count); })) {
                 break;
-            }
-            if (n > 0) {
-                Stream.WriteBuffer(IOBuffer.data(), n);
-                FBytesRecvd += n;
-                if (OnPacketRecvd) {
-                    OnPacketRecvd(this);
-                }
-                TimerOn();
-                Application->ProcessMessages();
             }
             if (Size == -1) {
                 break;
@@ -377,20 +372,8 @@ void TPowersock::CaptureString(std::string& S, int32_t Size)
     FBytesRecvd = 0;
     {
         TTimerScope timer(*this);
-        while (!FCanceled && (Size == -1 || static_cast<int64_t>(S.size()) < Size)) {
-            const int32_t n = CaptureReceive();
-            if (n < 0) {
-                break;
-            }
-            if (n > 0) {
-                S.append(IOBuffer.data(), static_cast<std::size_t>(n));
-                FBytesRecvd += n;
-                if (OnPacketRecvd) {
-                    OnPacketRecvd(this);
-                }
-                TimerOn();
-                Application->ProcessMessages();
-            }
+        while (!FCanceled && (Size == -1 || static_cast<int64_t>(S.size()) < Size) &&
+               CapturePacket([&](const char* Data, int32_t Count) { S.append(Data, static_cast<std::size_t>(Count)); })) {
         }
     }
     AbortEnding("Socket capture aborted");

@@ -224,7 +224,7 @@ bool WaitBench()
     // read notice each time. It waits without a time-out; a cancel ends it after 2 s.
     sock = new TPowersock(nullptr);
     ConnectComponent(*sock, partial.Port());
-    while (!sock->DataAvailable()) PsockWait();
+    while (!sock->DataAvailable()) PsockWait(10);
     CancelTarget = sock;
     SetTimer(nullptr, 0, 2000, CancelLater);
     meter.Begin();

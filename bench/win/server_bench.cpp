@@ -181,7 +181,7 @@ bool ServerBench()
         auto s0 = Clock::now();
         while (!Done() || server->ClientList()->Count() > 0) {
             auto t0 = Clock::now();
-            MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+            MsgWaitForMultipleObjectsEx(0, nullptr, 10, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
             idle += Seconds(Clock::now() - t0);
             Application->ProcessMessages();
         }

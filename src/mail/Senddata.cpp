@@ -289,12 +289,6 @@ void TSendDataForm::BitBtn1Click(TObject*)
         NMSMTP1->SetPort(RelayPort);
         StatusBar1->SetSimpleText(SConnecting);
         try {
-            // A socket whose connect failed cannot connect again, and the component keeps it
-            // after the failure; disconnected, it takes a fresh one (nothing is sent: there is
-            // no connection).
-            if (!NMSMTP1->Connected()) {
-                NMSMTP1->Disconnect();
-            }
             NMSMTP1->Connect();
         } catch (const Exception& e) {
             // After Retry the failed attempt's error is not reported; the loop starts the new

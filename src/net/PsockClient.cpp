@@ -1,24 +1,29 @@
 // TPowersock: start-up, the notification window, name lookup, connect and close, cancel and
-// time-out, error and status reports, address queries.
-#include "net/Psock.h"
+// time-out, the one wait, error and status reports, address queries.
+#include "net/PsockClient.h"
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 
-#include "toolkit/win/Forms.h"
 #include "toolkit/win/HiddenWindow.h"
+#include "toolkit/win/MessagePump.h"
 #include "toolkit/SysUtils.h"
 
 std::atomic<int32_t> WinsockUsers{0};
 
-namespace {
+// The portable reader of a lookup's host entry (FirstLookupAddress) assumes the system's layout.
+static_assert(offsetof(hostent, h_addrtype) == 2 * sizeof(char*) && offsetof(hostent, h_length) == 2 * sizeof(char*) + 2 &&
+              offsetof(hostent, h_addr_list) == 3 * sizeof(char*));
 
-constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
-
-} // namespace
+void PsockWait(DWORD MaxMs)
+{
+    WaitForThreadMessage(MaxMs);
+    ProcessThreadMessages();
+}
 
 // The notification window: socket and lookup messages go to the component, the rest to
 // DefWindowProc.
@@ -145,6 +150,7 @@ void TPowersock::TakeSocket(SOCKET Socket)
         throw ERangeError("Socket handle out of range");
     }
     FSocketHandle = std::move(taken);
+    FConnectTried = false;
 }
 
 void TPowersock::SelectEvents()
@@ -201,37 +207,40 @@ void TPowersock::Wndproc(TMessage& Message)
                     if (OnConnect) OnConnect(this);
                 }
                 break;
-            case FD_CLOSE:
-                // Data still waiting is read first; the close is seen again once it is gone.
-                if (!DataAvailable()) {
-                    RequestCloseSocket();
+            case FD_CLOSE: {
+                // Data still waiting is read first: the receive step acts on the end once it
+                // finds nothing more, as it does here when nothing waits.
+                char first;
+                if (ReceiveStep(&first, 1, true, true) == InputNone) {
+                    PeerClosed();
                 }
                 break;
+            }
             default:
                 break;
             }
-        } else if (Message.Msg == CM_ARMTIMER) {
-            ArmTimer();
         } else if (Message.Msg == CM_LOOKUPMESSAGE) {
             if (event == FD_ACCEPT) {
                 FAsyncOk = HIWORD(Message.LParam) == 0;
                 FAsyncDone = true;
                 FConnected = true;
                 if (!Destroying() && OnDisconnect) OnDisconnect(this);
-                return;
+            } else {
+                const HANDLE task = reinterpret_cast<HANDLE>(Message.WParam);
+                if (task == nullptr || task != FLookupTask) {
+                    // The completion of a lookup given up earlier: its buffer may go now.
+                    LookupFinished(task);
+                    return;
+                }
+                FLookupTask = nullptr;
+                FAsyncOk = HIWORD(Message.LParam) == 0;
+                FAsyncDone = true;
             }
-            const HANDLE task = reinterpret_cast<HANDLE>(Message.WParam);
-            if (task == nullptr || task != FLookupTask) {
-                // The completion of a lookup given up earlier: its buffer may go now.
-                LookupFinished(task);
-                return;
-            }
-            FLookupTask = nullptr;
-            FAsyncOk = HIWORD(Message.LParam) == 0;
-            FAsyncDone = true;
         }
     } catch (...) { // a notification never fails
     }
+    // What a wait looks at may have changed: one asleep on another thread looks again.
+    WakeWaiter();
 }
 
 void TPowersock::LookupFinished(HANDLE Task) noexcept
@@ -269,9 +278,7 @@ void TPowersock::ResolveRemoteHost()
             FAsyncOk = false;
             FAsyncDone = true;
         }
-        while (!FAsyncDone && !FTimedOut && !FCanceled) {
-            PsockWait();
-        }
+        WaitUntil([this] { return FAsyncDone || FTimedOut; });
         if (FLookupTask != nullptr) {
             // Given up, but the system may still write into its buffer and report it later.
             WSACancelAsyncRequest(FLookupTask);
@@ -281,44 +288,28 @@ void TPowersock::ResolveRemoteHost()
         }
     }
     if (FTimedOut) {
-        throw ESockError("Host Lookup Timed Out");
+        throw ELookupEnded("Host Lookup Timed Out");
     }
     if (FCanceled) {
-        throw ESockError("Host Lookup Canceled");
+        throw ELookupEnded("Host Lookup Canceled");
     }
-    if (!FAsyncOk || !TakeLookupAddress()) {
+    uint8_t address[4];
+    if (!FAsyncOk || !FirstLookupAddress(FHostEntryBuffer->Entry.data(), FHostEntryBuffer->Entry.size(), address)) {
         throw ESockError("Host Lookup Failed");
     }
+    std::memcpy(&FRemoteAddress.sin_addr.s_addr, address, 4);
     if (OnHostResolved) {
         OnHostResolved(this);
     }
 }
 
-bool TPowersock::TakeLookupAddress()
+void TPowersock::RenewSocket()
 {
-    // The entry's pointers point into the buffer; nothing outside it is read.
-    const char* const buffer = FHostEntryBuffer->Entry.data();
-    const std::size_t size = FHostEntryBuffer->Entry.size();
-    // The offset of P in the buffer when N bytes from there lie inside it.
-    const auto offset = [buffer, size](const void* p, std::size_t n, std::size_t& at) {
-        const auto a = reinterpret_cast<uintptr_t>(p), b = reinterpret_cast<uintptr_t>(buffer);
-        if (a < b || a - b > size || size - (a - b) < n) return false;
-        at = a - b;
-        return true;
-    };
-    hostent entry;
-    std::memcpy(&entry, buffer, sizeof entry);
-    std::size_t list = 0, first = 0;
-    if (entry.h_addrtype != AF_INET || entry.h_length != 4 || !offset(entry.h_addr_list, sizeof(char*), list)) {
-        return false;
-    }
-    const char* address = nullptr;
-    std::memcpy(&address, buffer + list, sizeof address);
-    if (address == nullptr || !offset(address, 4, first)) {
-        return false;
-    }
-    std::memcpy(&FRemoteAddress.sin_addr.s_addr, buffer + first, 4);
-    return true;
+    const SOCKET old = FSocketHandle.Release();
+    closesocket(old);
+    DropNotices(old, false);
+    TakeSocket(socket(AF_INET, SOCK_STREAM, 0));
+    SelectEvents();
 }
 
 void TPowersock::Connect()
@@ -332,10 +323,9 @@ void TPowersock::Connect()
     for (;;) {
         try {
             ResolveRemoteHost();
-        } catch (const ESockError& e) {
-            if (e.Message() == "Host Lookup Timed Out" || e.Message() == "Host Lookup Canceled") {
-                throw;
-            }
+        } catch (const ELookupEnded&) {
+            throw;
+        } catch (const ESockError&) { // a name that does not resolve: asked about below
         }
         if (FRemoteAddress.sin_addr.s_addr != 0) {
             break;
@@ -350,10 +340,15 @@ void TPowersock::Connect()
         }
         ++tries;
     }
+    // A socket whose connect was refused or given up takes no second one.
+    if (FConnectTried) {
+        RenewSocket();
+    }
     FRemoteAddress.sin_family = AF_INET;
     FRemoteAddress.sin_port = htons(FProxy.empty() ? static_cast<u_short>(FPort & 0xFFFF) : FProxyPort);
     FAsyncDone = false;
     FAsyncOk = true;
+    FConnectTried = true;
     // "Would block" is how a non-blocking connect starts, not an error: LastErrorNo keeps
     // what it held, and so does a refusal, which only the notification reports.
     if (connect(FSocketHandle.Get(), reinterpret_cast<const sockaddr*>(&FRemoteAddress), sizeof FRemoteAddress) ==
@@ -363,9 +358,7 @@ void TPowersock::Connect()
     }
     {
         TTimerScope timer(*this);
-        while (!FConnected && !FTimedOut && !FCanceled && FAsyncOk) {
-            PsockWait();
-        }
+        WaitUntil([this] { return FConnected || FTimedOut || !FAsyncOk; });
     }
     if (!FTimedOut && !FCanceled && FAsyncOk) {
         return;
@@ -406,6 +399,14 @@ void TPowersock::Disconnect()
 {
     StatusMessage(8, "Disconnecting");
     RequestCloseSocket();
+}
+
+void TPowersock::PeerClosed()
+{
+    // Once per connection: a send on the fresh socket that follows may fail as well.
+    if (FConnected) {
+        RequestCloseSocket();
+    }
 }
 
 void TPowersock::RequestCloseSocket()
@@ -470,12 +471,13 @@ void TPowersock::Close(TSocketHandle& Socket)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Cancelling and the time-out.
+// Cancelling, the time-out and the one wait.
 
 void TPowersock::Cancel()
 {
     StatusMessage(8, "Canceling");
     FCanceled = true;
+    WakeWaiter();
 }
 
 void TPowersock::Abort()
@@ -484,10 +486,30 @@ void TPowersock::Abort()
     Cancel();
 }
 
-// The count runs from the first TimerOn after a TimerOff against a deadline. The system timer
-// only wakes the thread: it is set when a count starts and none runs, and is left running
-// across TimerOff and the next TimerOn, since every operation turns the time-out on and off
-// and each set and kill costs a round to the window system. A tick checks the deadline.
+TPowersock::TTimerScope::TTimerScope(TPowersock& Socket) : FSocket(Socket)
+{
+    if (FSocket.FTimerDepth == 0) {
+        FSocket.TimerOn();
+    }
+    ++FSocket.FTimerDepth;
+}
+
+TPowersock::TTimerScope::~TTimerScope()
+{
+    if (--FSocket.FTimerDepth == 0) {
+        try {
+            FSocket.TimerOff();
+        } catch (...) { // TimerOff itself cannot fail
+        }
+    }
+}
+
+// The count runs from the first TimerOn after a TimerOff against a deadline, which the waiting
+// thread watches itself (its sleep ends there). The system timer only wakes the component's
+// thread when a handler's own loop (a message box) runs during the wait: it is set when a count
+// starts and none runs, and is left running across TimerOff and the next TimerOn, since every
+// operation turns the time-out on and off and each set and kill costs a round to the window
+// system. A tick checks the deadline.
 void TPowersock::TimerOn()
 {
     StatusMessage(8, "Timer On");
@@ -498,23 +520,26 @@ void TPowersock::TimerOn()
     if (FTimerOn && FTimerTimeOut == FTimeOut) {
         return;
     }
-    // The deadline before the count is on: a tick on the component's thread never sees a count
-    // with an earlier count's deadline.
+    // The deadline before the count is on: a tick never sees a count with an earlier count's
+    // deadline.
     if (FTimeOut != 0) {
         FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut)).time_since_epoch().count();
     }
     FTimerTimeOut = FTimeOut;
     FTimerOn = true;
-    if (FTimeOut == 0) {
-        return;
-    }
     // The system timer belongs to the component's thread; a listening server's client thread
-    // has it set there.
-    if (GetCurrentThreadId() != FWindowThread) {
-        PostMessageA(MessageWindow(), CM_ARMTIMER, 0, 0);
-        return;
+    // watches the deadline in its own waits.
+    if (FTimeOut != 0 && GetCurrentThreadId() == FWindowThread) {
+        ArmTimer();
     }
-    ArmTimer();
+}
+
+void TPowersock::RestartTimeOut() noexcept
+{
+    const int32_t timeOut = FTimerTimeOut;
+    if (FTimerOn && timeOut > 0) {
+        FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(timeOut)).time_since_epoch().count();
+    }
 }
 
 void TPowersock::ArmTimer()
@@ -538,20 +563,33 @@ void TPowersock::TimerOff()
     FTimerOn = false;
 }
 
+DWORD TPowersock::CheckDeadline()
+{
+    if (!FTimerOn || FTimerTimeOut == 0) {
+        return INFINITE;
+    }
+    const std::chrono::steady_clock::time_point deadline{std::chrono::steady_clock::duration(FDeadline.load())};
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (left > 0) {
+        return static_cast<DWORD>(std::min<decltype(left)>(left, INFINITE - 1));
+    }
+    // One thread fires it: the waiting one or the timer's.
+    if (FTimerOn.exchange(false)) {
+        TimerFired(FTimeOutTimer);
+    }
+    return INFINITE;
+}
+
 void TPowersock::TimerTick()
 {
     if (!FTimerOn || FTimerTimeOut == 0) {
         FTimeOutTimer->SetEnabled(false);
         return;
     }
-    const std::chrono::steady_clock::time_point deadline{std::chrono::steady_clock::duration(FDeadline.load())};
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (left.count() > 0) {
-        FTimeOutTimer->SetInterval(static_cast<uint32_t>(left.count()));
-        return;
-    }
-    TimerFired(FTimeOutTimer);
-    if (!FTimerOn) {
+    const DWORD left = CheckDeadline();
+    if (left != INFINITE) {
+        FTimeOutTimer->SetInterval(left);
+    } else if (!FTimerOn) {
         FTimeOutTimer->SetEnabled(false);
     }
 }
@@ -563,6 +601,51 @@ void TPowersock::TimerFired(TObject*)
     FTimedOut = true;
     FAsyncDone = true;
     Abort();
+    WakeWaiter();
+}
+
+bool TPowersock::WaitUntil(const std::function<bool()>& Done)
+{
+    while (!FCanceled) {
+        if (Done()) {
+            return true;
+        }
+        if (FCanceled) {
+            break;
+        }
+        WaitForNotice();
+    }
+    return false;
+}
+
+// A notice handled on the component's own thread is a message there, which ends the sleep by
+// itself. One handled on another thread (a listening server's GUI thread, for its instance's
+// client thread), or a Cancel from one, bumps the count before it looks for a sleeper, and the
+// waiter names itself before it looks at the count again: one of the two sees the other, so no
+// wake is lost, and a waker that finds nobody asleep posts nothing.
+void TPowersock::WakeWaiter() noexcept
+{
+    ++FNotices;
+    const DWORD sleeper = FSleeper;
+    if (sleeper != 0 && sleeper != GetCurrentThreadId()) {
+        PostThreadMessageA(sleeper, WM_NULL, 0, 0);
+    }
+}
+
+void TPowersock::WaitForNotice()
+{
+    const uint32_t seen = FNotices;
+    if (seen == FNoticesSeen) {
+        const DWORD left = CheckDeadline();
+        FSleeper = GetCurrentThreadId();
+        if (FNotices == seen && !FCanceled) {
+            WaitForThreadMessage(left);
+        }
+        FSleeper = 0;
+    }
+    FNoticesSeen = FNotices;
+    ProcessThreadMessages();
+    CheckDeadline();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -573,12 +656,7 @@ void TPowersock::ErrorManager(uint16_t Ignore, std::string& Msg)
     const int err = WSAGetLastError();
     FLastErrorNo = err;
     if (err != Ignore && err > 10000) {
-        std::string text;
-        SocketErrorStr(static_cast<uint16_t>(err), text);
-        if (OnError) {
-            OnError(this, static_cast<uint16_t>(err), text);
-        }
-        throw ESockError(text);
+        RaiseSocketError(err);
     }
     Msg.clear();
 }
@@ -587,6 +665,17 @@ void TPowersock::ErrorManager(uint16_t Ignore)
 {
     std::string msg;
     ErrorManager(Ignore, msg);
+}
+
+void TPowersock::RaiseSocketError(int Code)
+{
+    FLastErrorNo = Code;
+    std::string text;
+    SocketErrorStr(static_cast<uint16_t>(Code), text);
+    if (OnError) {
+        OnError(this, static_cast<uint16_t>(Code), text);
+    }
+    throw ESockError(text);
 }
 
 void TPowersock::SetWSAError(uint16_t Code, std::string Msg)

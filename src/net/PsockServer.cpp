@@ -1,15 +1,12 @@
 // The listening side: TPowersock's Listen and Accept, and the server that serves each accepted
 // connection with an instance of its own class on a thread of its own.
-#include "net/Psock.h"
+#include "net/PsockServer.h"
 
 #include <algorithm>
 
-#include "toolkit/win/Forms.h"
 #include "toolkit/SysUtils.h"
 
 namespace {
-
-constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 
 // Serializes accepting (the accept and the start of its client) against freeing finished
 // clients, across every server of the process.
@@ -55,9 +52,7 @@ uint16_t TPowersock::Accept()
 uint16_t TPowersock::AcceptConnection(bool SelectNotices)
 {
     StatusMessage(4, "Accepting");
-    while (!FAsyncDone && !FCanceled) {
-        PsockWait();
-    }
+    WaitUntil([this] { return FAsyncDone.load(); });
     if (FCanceled) {
         throw ESockError("Accepting Canceled");
     }
@@ -142,11 +137,10 @@ TNMGeneralServer::~TNMGeneralServer()
     }
     if (FClientList) {
         for (TNMGeneralServer* client : FClientList->Items()) {
-            // A Serve that takes the abort and waits again is cancelled again; the sleep
-            // between looks lets its thread run.
-            while (!client->FServeDone) {
-                client->FCanceled = true;
-                Sleep(2);
+            // A Serve that takes the abort and waits again is cancelled again, each time its
+            // thread has had a while to end.
+            while (WaitForSingleObject(client->FServeDone.Get(), 100) == WAIT_TIMEOUT) {
+                client->Cancel();
             }
             FreeClient(client);
         }
@@ -201,69 +195,26 @@ void TNMGeneralServer::Wndproc(TMessage& Message)
         Message.Result = 0;
         return;
     }
-    if (FServeThread == nullptr || Message.Msg != CM_SOCKETMESSAGE) {
-        TPowersock::Wndproc(Message);
-        return;
-    }
-    // A served connection. Its socket is the client thread's until the instance goes, so a close
-    // is noted, not acted on by closing it here (nor by replacing it).
-    Message.Result = 0;
-    const SOCKET socket = FSocketHandle.Get();
-    if (!FSocketHandle || Message.WParam != static_cast<WPARAM>(socket)) {
-        return;
-    }
-    FAsyncOk = HIWORD(Message.LParam) == 0;
-    try {
-        switch (LOWORD(Message.LParam)) {
-        case FD_READ:
-            if (OnDataAvailable) OnDataAvailable(this);
-            break;
-        case FD_CLOSE: {
-            char first;
-            if (recv(socket, &first, 1, MSG_PEEK) < 1 && FConnected.exchange(false) && !Destroying() && OnDisconnect) {
-                OnDisconnect(this);
-            }
-            break;
-        }
-        default:
-            break;
-        }
-    } catch (...) { // a notification never fails
-    }
-    WakeServeThread();
+    TPowersock::Wndproc(Message);
 }
 
-// The count goes up before the sleep is looked at, and the client thread says it sleeps before
-// it looks at the count again: one of the two sees the other, so no notice is left to the
-// sleep's slice.
-void TNMGeneralServer::WakeServeThread() noexcept
+void TNMGeneralServer::PeerClosed()
 {
-    ++FNotices;
-    if (FServeAsleep) {
-        if (const DWORD thread = FServeThreadId) {
-            PostThreadMessageA(thread, WM_NULL, 0, 0);
-        }
-    }
-}
-
-void TNMGeneralServer::WaitForNotice()
-{
-    if (FServeThreadId != GetCurrentThreadId()) {
-        PsockWait();
+    if (!FServed) {
+        TPowersock::PeerClosed();
         return;
     }
-    // The caller looked for what it waits for after the last wait ended: a notice since then
-    // may have brought it, so it looks again first.
-    const uint32_t seen = FNotices;
-    if (seen == FNoticesSeen) {
-        FServeAsleep = true;
-        if (FNotices == seen) {
-            MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // OnDisconnect fires on the GUI thread. The client thread's read that finds the end has the
+    // close looked at there (the notice of it may have come while data still waited).
+    if (!IsWindowThread()) {
+        if (FConnected) {
+            PostMessageA(MessageWindow(), CM_SOCKETMESSAGE, static_cast<WPARAM>(FSocketHandle.Get()), FD_CLOSE);
         }
-        FServeAsleep = false;
+        return;
     }
-    FNoticesSeen = FNotices;
-    Application->ProcessMessages();
+    if (FConnected.exchange(false) && !Destroying() && OnDisconnect) {
+        OnDisconnect(this);
+    }
 }
 
 void TNMGeneralServer::ClientDone(TNMGeneralServer* Client)
@@ -292,6 +243,11 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocket
         throw ESockError("Not a listening server");
     }
     std::unique_ptr<TNMGeneralServer> client(Server->CreateClient(Server));
+    client->FServeDone.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    if (!client->FServeDone) {
+        throw ESockError("No event for the client thread");
+    }
+    client->FServed = true;
     client->FConnected = true;
     client->FRemoteAddress = Server->FRemoteAddress;
     client->FServeThread = this;
@@ -304,11 +260,13 @@ InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocket
     if (WSAAsyncSelect(client->FSocketHandle.Get(), client->MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents) != 0) {
         throw ESockError("No notifications");
     }
-    FClientComponent = client.release();
-    Server->FClientList->Add(FClientComponent);
-    // The thread frees itself when Serve has returned; the instance is freed on the GUI thread.
+    FClientComponent = client.get();
+    // The thread frees itself when Serve has returned; the instance is freed on the GUI thread,
+    // which lists it before its hand-back can arrive (both are the GUI thread's). A thread that
+    // does not start leaves nothing listed, and the connection is closed with the instance.
     SetFreeOnTerminate(true);
     Resume();
+    Server->FClientList->Add(client.release());
 }
 
 InstantiateServethread::~InstantiateServethread() = default;
@@ -316,19 +274,19 @@ InstantiateServethread::~InstantiateServethread() = default;
 void InstantiateServethread::Execute()
 {
     TNMGeneralServer* const client = FClientComponent;
-    // A queue for this thread, so the GUI thread can wake its waits, before it is named.
+    // A queue for this thread, so that wakes posted to its waits find it.
     MSG msg;
     PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    client->FServeThreadId = GetCurrentThreadId();
     try {
         client->Serve();
     } catch (...) { // a client's failure ends its thread quietly
     }
-    client->FServeThreadId = 0;
+    // This object goes once Execute returns.
+    client->FServeThread = nullptr;
     // From here on the GUI thread may free the instance (a server that goes frees it as soon as
     // it sees this), so nothing of it is touched after.
     const HWND server = FServerWindow;
-    client->FServeDone = true;
+    SetEvent(client->FServeDone.Get());
     // Its windows and socket go on the GUI thread. When the post fails (the queue is full), the
     // server frees it when it goes.
     PostMessageA(server, CM_CLIENTDONE, reinterpret_cast<WPARAM>(client), 0);

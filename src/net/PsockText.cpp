@@ -1,5 +1,7 @@
 #include "net/PsockText.h"
 
+#include <cstring>
+
 #include "toolkit/SysUtils.h"
 
 std::string NthWord(std::string_view S, char Delimiter, int32_t N)
@@ -118,6 +120,47 @@ int16_t ReplyNumberOf(std::string_view Reply)
         throw ERangeError("Reply number out of range: " + std::string(Reply.substr(0, digits)));
     }
     return static_cast<int16_t>(value);
+}
+
+namespace {
+
+// The host entry as the system writes it: pointers and two 16-bit fields, in the layout of the
+// platform's own structure (the Win32 side checks that the two agree).
+struct THostEntry {
+    char* Name;
+    char** Aliases;
+    int16_t AddrType;
+    int16_t Length;
+    char** AddrList;
+};
+
+// The offset in the buffer of P, when Count bytes from there lie inside it.
+bool InsideBuffer(const char* Buffer, std::size_t Size, const void* P, std::size_t Count, std::size_t& At) noexcept
+{
+    const auto a = reinterpret_cast<uintptr_t>(P), b = reinterpret_cast<uintptr_t>(Buffer);
+    if (a < b || a - b > Size || Size - (a - b) < Count) return false;
+    At = a - b;
+    return true;
+}
+
+} // namespace
+
+bool FirstLookupAddress(const char* Buffer, std::size_t Size, uint8_t (&Address)[4]) noexcept
+{
+    constexpr int16_t InternetFamily = 2;
+    THostEntry entry;
+    if (Size < sizeof entry) return false;
+    std::memcpy(&entry, Buffer, sizeof entry);
+    std::size_t list = 0, first = 0;
+    if (entry.AddrType != InternetFamily || entry.Length != 4 ||
+        !InsideBuffer(Buffer, Size, entry.AddrList, sizeof(char*), list)) {
+        return false;
+    }
+    const char* address = nullptr;
+    std::memcpy(&address, Buffer + list, sizeof address);
+    if (address == nullptr || !InsideBuffer(Buffer, Size, address, 4, first)) return false;
+    std::memcpy(Address, Buffer + first, 4);
+    return true;
 }
 
 namespace {

@@ -3,6 +3,7 @@
 // description. Portable. Positions and field numbers are 1-based, as the protocols count them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -34,6 +35,13 @@ std::string SocketErrorText(uint16_t Code);
 // The value of the leading decimal digits of a reply line (at most 10 are taken), or 0 when it
 // does not start with a digit. A value outside the 16-bit signed range raises ERangeError.
 int16_t ReplyNumberOf(std::string_view Reply);
+
+// The first IPv4 address of the host entry that an asynchronous lookup wrote at the start of
+// Buffer (Size bytes): the entry's fields as the system lays them out (name, aliases, address
+// type, address length, address list), its pointers pointing into the buffer. Nothing outside
+// the buffer is read: false when the entry is no IPv4 one, or when its address list or its
+// first address does not lie wholly inside.
+bool FirstLookupAddress(const char* Buffer, std::size_t Size, uint8_t (&Address)[4]) noexcept;
 
 // What the socket library says about itself when it is started.
 struct TWinsockDescription {

@@ -1,21 +1,8 @@
-// TThreadTimer and the layer's wait.
-#include "net/Psock.h"
+// TThreadTimer.
+#include "net/PsockTimer.h"
 
-#include "toolkit/win/Forms.h"
+#include "toolkit/win/Application.h"
 #include "toolkit/win/HiddenWindow.h"
-
-void PsockWait()
-{
-    // MWMO_INPUTAVAILABLE: a message already queued (one a handler left, or a notification
-    // posted before the wait began) ends the sleep at once, not only one that arrives later.
-    MsgWaitForMultipleObjectsEx(0, nullptr, PsockWaitSlice, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    Application->ProcessMessages();
-}
-
-void TPowersock::WaitForNotice()
-{
-    PsockWait();
-}
 
 // The timer's window: WM_ACTIVATEAPP is answered here, everything else goes to the timer.
 class TThreadTimer::TTimerWindow : public THiddenWindow {

@@ -1,17 +1,16 @@
 // TPowersock: data transfer over the connected socket. Nothing is read ahead inside the
-// component: the readers peek, then take exactly the bytes they return, so whatever follows a
-// line stays in the socket for the next call.
-#include "net/Psock.h"
+// component: the readers look, then take exactly the bytes they need, so whatever follows a
+// line stays in the socket for the next call. Every byte goes through the receive step and the
+// send step, every wait through WaitUntil.
+#include "net/PsockClient.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "toolkit/win/Forms.h"
+#include "toolkit/win/MessagePump.h"
 #include "toolkit/SysUtils.h"
 
 namespace {
-
-constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 
 // A count given to a 16-bit parameter.
 int32_t Count16(int64_t Count, const char* What)
@@ -20,6 +19,12 @@ int32_t Count16(int64_t Count, const char* What)
         throw ERangeError(std::string(What) + " out of range: " + IntToStr(Count));
     }
     return static_cast<int32_t>(Count);
+}
+
+// The errors that say the connection is gone: what comes after them can only fail the same way.
+bool ConnectionLost(int Error) noexcept
+{
+    return Error == WSAECONNRESET || Error == WSAECONNABORTED || Error == WSAENETRESET || Error == WSAESHUTDOWN;
 }
 
 } // namespace
@@ -36,6 +41,88 @@ void TPowersock::AbortEnding(const char* Text)
 }
 
 // ---------------------------------------------------------------------------------------------
+// The receive step and the send step.
+
+int32_t TPowersock::ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet)
+{
+    const int n = recv(FSocketHandle.Get(), Into, Max, Peek ? MSG_PEEK : 0);
+    if (n > 0) {
+        return n;
+    }
+    if (n == 0) {
+        PeerClosed();
+        return InputClosed;
+    }
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+        return InputNone;
+    }
+    FLastErrorNo = error;
+    if (error == WSAENOTCONN) {
+        return InputNotConnected;
+    }
+    if (ConnectionLost(error)) {
+        PeerClosed();
+        if (Quiet) {
+            return InputClosed;
+        }
+    }
+    if (!Quiet) {
+        RaiseSocketError(error);
+    }
+    return InputNone;
+}
+
+int32_t TPowersock::SendStep(const char* Data, int32_t Count)
+{
+    const int n = send(FSocketHandle.Get(), Data, Count, 0);
+    if (n >= 0) {
+        return n;
+    }
+    const int error = WSAGetLastError();
+    if (error == WSAEWOULDBLOCK) {
+        return -1;
+    }
+    if (ConnectionLost(error)) {
+        PeerClosed();
+    }
+    RaiseSocketError(error);
+}
+
+bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
+{
+    int32_t sent = 0;
+    bool ended = false;
+    WaitUntil([&] {
+        while (sent < Count) {
+            const int32_t n = SendStep(Data + sent, Count - sent);
+            if (n < 0) {
+                return false; // the socket says when it takes more
+            }
+            if (n == 0) {
+                ended = true;
+                return true;
+            }
+            sent += n;
+            if (Counted) {
+                FBytesSent += n;
+                RestartTimeOut();
+                if (OnPacketSent) {
+                    OnPacketSent(this);
+                }
+                // A long transfer keeps the program's windows alive.
+                ProcessThreadMessages();
+                if (FCanceled) {
+                    return true;
+                }
+            }
+        }
+        return true;
+    });
+    return !ended;
+}
+
+// ---------------------------------------------------------------------------------------------
 // Sending.
 
 void TPowersock::SendBuffer(const char* Value, int32_t BufLen)
@@ -48,23 +135,7 @@ void TPowersock::SendBuffer(const char* Value, int32_t BufLen)
             if (length == 0 && Value != nullptr) {
                 length = Count16(static_cast<int64_t>(strnlen(Value, IOBufferSize)), "Buffer length");
             }
-            int32_t remaining = length;
-            while (remaining > 0) {
-                const int n = send(FSocketHandle.Get(), Value + (length - remaining), remaining, 0);
-                if (n == 0) {
-                    break;
-                }
-                if (n < 0) {
-                    ErrorManager(WouldBlock);
-                    // No notification says when the socket takes data again: a short sleep.
-                    WaitForNotice();
-                } else {
-                    remaining -= n;
-                }
-                if (FCanceled) {
-                    break;
-                }
-            }
+            SendBlock(Value, length, false);
         }
     }
     AbortEnding("Socket send aborted");
@@ -85,38 +156,16 @@ void TPowersock::Writeln(const std::string& Text)
     Write(Text + "\r\n");
 }
 
-bool TPowersock::SendBlock(const char* Data, int32_t Count)
-{
-    int32_t sent = 0;
-    while (sent < Count && !FCanceled) {
-        const int n = send(FSocketHandle.Get(), Data + sent, Count - sent, 0);
-        if (n == 0) {
-            return false;
-        }
-        if (n > 0) {
-            sent += n;
-            FBytesSent += n;
-            if (OnPacketSent) {
-                OnPacketSent(this);
-            }
-            Application->ProcessMessages();
-        } else {
-            ErrorManager(WouldBlock);
-            WaitForNotice();
-        }
-    }
-    return true;
-}
-
 void TPowersock::SendFile(const std::string& FileName)
 {
     StatusMessage(8, "SendFile");
     {
         TFileStream file(FileName, fmOpenRead);
+        TTimerScope timer(*this);
         const int64_t size = file.Size();
         while (!FCanceled) {
             const int32_t block = file.Read(IOBuffer.data(), IOBufferSize);
-            SendBlock(IOBuffer.data(), block);
+            SendBlock(IOBuffer.data(), block, true);
             // A file that ends before its size (it shrank) ends the send too.
             if (block <= 0 || file.Position() >= size) {
                 break;
@@ -131,6 +180,7 @@ void TPowersock::SendStream(TStream& Stream)
     StatusMessage(8, "SendStream");
     Stream.SetPosition(0);
     if (!FCanceled) {
+        TTimerScope timer(*this);
         FBytesSent = 0;
         const int64_t size = Stream.Size();
         FBytesTotal = size;
@@ -140,7 +190,7 @@ void TPowersock::SendStream(TStream& Stream)
             if (block <= 0) {
                 break;
             }
-            if (!SendBlock(IOBuffer.data(), block)) {
+            if (!SendBlock(IOBuffer.data(), block, true)) {
                 return;
             }
         }
@@ -163,97 +213,84 @@ void TPowersock::DropStaleReadNotices()
 
 std::string TPowersock::Read(int32_t Count)
 {
-    int32_t count = Count16(Count, "Read count");
+    const int32_t count = Count16(Count, "Read count");
     StatusMessage(8, "Read( " + IntToStr(count) + " )");
-    DropStaleReadNotices();
-    if (count == 0) {
-        const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, MSG_PEEK);
-        if (n < 0) {
-            ErrorManager(WouldBlock);
-        }
-        if (n <= 0) {
-            AbortEnding("Socket send aborted");
-            return {};
-        }
-        count = Count16(n, "Read count");
-    } else {
-        for (;;) {
-            const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, MSG_PEEK);
-            if (n >= count) {
-                break;
-            }
-            if (n == 0) {
-                return {};
-            }
-            if (n < 0) {
-                ErrorManager(WouldBlock);
-            } else {
-                // A look that leaves the bytes there makes the system post a read notice of
-                // them; dispatched here, it does not end the sleep below.
-                Application->ProcessMessages();
-            }
-            WaitForNotice();
-            if (FCanceled) {
-                break;
-            }
+    int32_t got = 0;
+    {
+        TTimerScope timer(*this);
+        DropStaleReadNotices();
+        if (count == 0) {
+            // Whatever waits, as much as the buffer takes.
+            got = std::max(ReceiveStep(IOBuffer.data(), IOBufferSize, false), 0);
+        } else {
+            // Taken as they come: the system may hold back more than it lets a look see.
+            WaitUntil([&] {
+                while (got < count) {
+                    const int32_t n = ReceiveStep(IOBuffer.data() + got, count - got, false);
+                    if (n == InputClosed || n == InputNotConnected) {
+                        return true; // what came before the end is the result
+                    }
+                    if (n < 0) {
+                        return false;
+                    }
+                    got += n;
+                }
+                return true;
+            });
         }
     }
     AbortEnding("Socket send aborted");
-    const int n = recv(FSocketHandle.Get(), IOBuffer.data(), count, 0);
-    return n > 0 ? std::string(IOBuffer.data(), static_cast<std::size_t>(n)) : std::string();
+    return std::string(IOBuffer.data(), static_cast<std::size_t>(got));
 }
 
 std::string TPowersock::ReadLn()
 {
     StatusMessage(8, "ReadLn");
     std::string line;
-    int32_t got = 0; // bytes of the line already taken; they hold no LF
-    int32_t lineEnd = -1;
+    bool found = false, closed = false;
     {
         TTimerScope timer(*this);
         DropStaleReadNotices();
-        do {
-            if (got >= IOBufferSize) {
-                // No room left to look for the line's end.
-                throw ESockError("Socket readln line too long");
-            }
-            char* const room = IOBuffer.data() + got;
-            const int n = recv(FSocketHandle.Get(), room, IOBufferSize - got, MSG_PEEK);
-            if (n == 0) {
-                return {};
-            }
-            if (n > 0) {
-                if (const void* lf = std::memchr(room, '\n', static_cast<std::size_t>(n))) {
-                    lineEnd = got + static_cast<int32_t>(static_cast<const char*>(lf) - room);
-                    break;
+        int32_t got = 0; // bytes of the line already taken; they hold no LF
+        WaitUntil([&] {
+            for (;;) {
+                if (got >= IOBufferSize) {
+                    // No room left to look for the line's end.
+                    throw ESockError("Socket readln line too long");
                 }
-                const int taken = recv(FSocketHandle.Get(), room, n, 0);
+                char* const room = IOBuffer.data() + got;
+                const int32_t n = ReceiveStep(room, IOBufferSize - got, true);
+                if (n == InputClosed) {
+                    closed = true;
+                    return true;
+                }
+                if (n == InputNotConnected) {
+                    return true;
+                }
+                if (n < 0) {
+                    return false;
+                }
+                if (const void* lf = std::memchr(room, '\n', static_cast<std::size_t>(n))) {
+                    const auto through = static_cast<int32_t>(static_cast<const char*>(lf) - room) + 1;
+                    const int32_t taken = ReceiveStep(room, through, false);
+                    line.append(room, static_cast<std::size_t>(std::max(taken, 0)));
+                    found = true;
+                    return true;
+                }
+                const int32_t taken = ReceiveStep(room, n, false);
                 if (taken > 0) {
                     line.append(room, static_cast<std::size_t>(taken));
                     got += taken;
                 }
-                Application->ProcessMessages();
-            } else {
-                const int err = WSAGetLastError();
-                FLastErrorNo = err;
-                if (err == WSAENOTCONN) {
-                    break;
-                }
-                ErrorManager(WouldBlock);
-                WaitForNotice();
             }
-        } while (!FCanceled);
+        });
     }
-    AbortEnding("Socket readln aborted");
-    if (lineEnd < 0) {
+    // A closed connection ends the line at once, whatever else happened.
+    if (closed) {
         return {};
     }
-    char* const room = IOBuffer.data() + got;
-    const int taken = recv(FSocketHandle.Get(), room, lineEnd + 1 - got, 0);
-    if (taken > 0) {
-        line.append(room, static_cast<std::size_t>(taken));
-    }
-    return line;
+    AbortEnding("Socket readln aborted");
+    return found ? line : std::string();
 }
 
 std::string TPowersock::Transaction(const std::string& Command)
@@ -280,58 +317,50 @@ void TPowersock::AppendFile(const std::string& FileName)
     {
         TFileStream file(FileName, fmOpenWrite);
         file.Seek(0, soFromEnd);
-        while (FConnected && !FCanceled) {
-            const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, 0);
-            if (n > 0) {
+        TTimerScope timer(*this);
+        WaitUntil([&] {
+            while (FConnected) {
+                const int32_t n = ReceiveStep(IOBuffer.data(), IOBufferSize, false);
+                if (n == InputNone) {
+                    return false;
+                }
+                if (n <= 0) {
+                    break;
+                }
                 file.WriteBuffer(IOBuffer.data(), n);
                 FBytesRecvd += n;
+                RestartTimeOut();
                 if (OnPacketRecvd) {
                     OnPacketRecvd(this);
                 }
-                Application->ProcessMessages();
-                continue;
+                ProcessThreadMessages();
+                if (FCanceled) {
+                    return true;
+                }
             }
-            if (n < 0) {
-                ErrorManager(WouldBlock);
-            }
-            // Nothing came: the close notification or more data ends the sleep.
-            WaitForNotice();
-        }
+            return true;
+        });
     }
     AbortEnding("Socket send aborted");
 }
 
-bool TPowersock::CapturePacket(const std::function<void(const char*, int32_t)>& Store)
+int32_t TPowersock::CapturePacket(const std::function<void(const char*, int32_t)>& Store)
 {
-    const int32_t n = CaptureReceive();
-    if (n < 0) {
-        return false;
+    const int32_t n = ReceiveStep(IOBuffer.data(), IOBufferSize, false);
+    if (n == InputNone) {
+        return 0;
     }
-    if (n > 0) {
-        Store(IOBuffer.data(), n);
-        FBytesRecvd += n;
-        if (OnPacketRecvd) {
-            OnPacketRecvd(this);
-        }
-        TimerOn();
-        Application->ProcessMessages();
-    }
-    return true;
-}
-
-int32_t TPowersock::CaptureReceive()
-{
-    const int n = recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, 0);
-    if (n != SOCKET_ERROR) {
-        return n > 0 ? n : -1;
-    }
-    FLastErrorNo = WSAGetLastError();
-    if (FLastErrorNo == WSAENOTCONN) {
+    if (n <= 0) {
         return -1;
     }
-    ErrorManager(WouldBlock);
-    WaitForNotice();
-    return 0;
+    Store(IOBuffer.data(), n);
+    FBytesRecvd += n;
+    if (OnPacketRecvd) {
+        OnPacketRecvd(this);
+    }
+    TimerOn();
+    ProcessThreadMessages();
+    return n;
 }
 
 void TPowersock::CaptureFile(const std::string& FileName)
@@ -341,8 +370,13 @@ void TPowersock::CaptureFile(const std::string& FileName)
     {
         TTimerScope timer(*this);
         TFileStream file(FileName, fmCreate);
-        while (!FCanceled && CapturePacket([&](const char* Data, int32_t Count) { file.WriteBuffer(Data, Count); })) {
-        }
+        const auto store = [&](const char* Data, int32_t Count) { file.WriteBuffer(Data, Count); };
+        WaitUntil([&] {
+            int32_t n;
+            while ((n = CapturePacket(store)) > 0 && !FCanceled) {
+            }
+            return n < 0;
+        });
     }
     AbortEnding("Socket send aborted");
 }
@@ -353,13 +387,22 @@ void TPowersock::CaptureStream(TStream& Stream, int32_t Size)
     FBytesRecvd = 0;
     {
         TTimerScope timer(*this);
-        while (!FCanceled && (Size == -1 || Stream.Size() < Size)) {
-            if (!CapturePacket([&](const char* Data, int32_t Count) { Stream.WriteBuffer(Data, Count); })) {
-                break;
+        const auto store = [&](const char* Data, int32_t Count) { Stream.WriteBuffer(Data, Count); };
+        if (Size == -1) {
+            // What one receive delivers, nothing when nothing waits.
+            if (!FCanceled) {
+                CapturePacket(store);
             }
-            if (Size == -1) {
-                break;
-            }
+        } else {
+            WaitUntil([&] {
+                while (Stream.Size() < Size) {
+                    const int32_t n = CapturePacket(store);
+                    if (n <= 0 || FCanceled) {
+                        return n != 0;
+                    }
+                }
+                return true;
+            });
         }
     }
     AbortEnding("Socket capture aborted");
@@ -372,9 +415,16 @@ void TPowersock::CaptureString(std::string& S, int32_t Size)
     FBytesRecvd = 0;
     {
         TTimerScope timer(*this);
-        while (!FCanceled && (Size == -1 || static_cast<int64_t>(S.size()) < Size) &&
-               CapturePacket([&](const char* Data, int32_t Count) { S.append(Data, static_cast<std::size_t>(Count)); })) {
-        }
+        const auto store = [&](const char* Data, int32_t Count) { S.append(Data, static_cast<std::size_t>(Count)); };
+        WaitUntil([&] {
+            while (Size == -1 || static_cast<int64_t>(S.size()) < Size) {
+                const int32_t n = CapturePacket(store);
+                if (n <= 0 || FCanceled) {
+                    return n != 0;
+                }
+            }
+            return true;
+        });
     }
     AbortEnding("Socket capture aborted");
 }
@@ -398,11 +448,11 @@ bool TPowersock::DataAvailable()
 {
     StatusMessage(8, "Data Available");
     char first;
-    return recv(FSocketHandle.Get(), &first, 1, MSG_PEEK) >= 1;
+    return ReceiveStep(&first, 1, true, true) >= 1;
 }
 
 void TPowersock::ClearInput()
 {
     StatusMessage(8, "Clearing Input");
-    recv(FSocketHandle.Get(), IOBuffer.data(), IOBufferSize, 0);
+    ReceiveStep(IOBuffer.data(), IOBufferSize, false, true);
 }

@@ -54,6 +54,9 @@ public:
     bool HandleMessage();
     void Terminate();
     bool Terminated() const noexcept { return FTerminated; }
+    // Whether the calling thread is the program's GUI thread (the one that made the application
+    // object, at start-up), whose messages ProcessMessages dispatches.
+    bool IsOwnThread() const noexcept { return GetCurrentThreadId() == FThread; }
     // Minimising the main form minimises the program: its windows are hidden behind the taskbar
     // button until it is restored.
     void Minimize();
@@ -78,6 +81,7 @@ private:
     std::string FTitle;
     TForm* FMainForm = nullptr;
     bool FTerminated = false;
+    DWORD FThread = GetCurrentThreadId();
 };
 
 extern TApplication* Application;

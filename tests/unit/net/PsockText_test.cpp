@@ -3,6 +3,8 @@
 #include "net/PsockText.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 namespace {
@@ -104,6 +106,71 @@ TEST(PsockText, WinsockInfoLinesShowHighByteFirst)
     const std::vector<std::string> want = {"Version= 1.1", "High Version= 3.2", "Description= Stack 2.0",
                                            "System= Running", "Max Sockets= 32767", "Max Udp pack size= 65467"};
     EXPECT_EQ(lines, want);
+}
+
+
+// A lookup's host entry read only inside its buffer: entries made by hand, their lists and
+// addresses at the very end of a buffer of exactly its size (AddressSanitizer reports a read
+// past it).
+TEST(PsockText, LookupAddressIsReadOnlyInsideTheBuffer)
+{
+    struct TEntry { // the system's layout
+        char* Name;
+        char** Aliases;
+        int16_t AddrType;
+        int16_t Length;
+        char** AddrList;
+    };
+    constexpr std::size_t Size = 1024, Ptr = sizeof(char*);
+    const struct {
+        const char* what;
+        std::ptrdiff_t list;    // offset of the address list from the buffer's start
+        std::ptrdiff_t address; // offset of the first address (-1: a null pointer)
+        int16_t type, length;
+        std::size_t size;       // the buffer's size
+        bool read;
+    } rows[] = {
+        {"list and address inside", sizeof(TEntry), 100, 2, 4, Size, true},
+        {"address in the last four bytes", sizeof(TEntry), Size - 4, 2, 4, Size, true},
+        {"list in the last pointer's room", Size - Ptr, 200, 2, 4, Size, true},
+        {"address one byte short of room", sizeof(TEntry), Size - 3, 2, 4, Size, false},
+        {"list one byte short of room", Size - Ptr + 1, 200, 2, 4, Size, false},
+        {"list past the end", Size + 16, 200, 2, 4, Size, false},
+        {"list before the start", -64, 200, 2, 4, Size, false},
+        {"address before the start", sizeof(TEntry), -8, 2, 4, Size, false},
+        {"no address", sizeof(TEntry), -1, 2, 4, Size, false},
+        {"not IPv4", sizeof(TEntry), 100, 23, 16, Size, false},
+        {"IPv4 of another length", sizeof(TEntry), 100, 2, 16, Size, false},
+        {"buffer smaller than an entry", sizeof(TEntry), 100, 2, 4, sizeof(TEntry) - 1, false},
+    };
+    // A pointer the entry holds: at an offset from the buffer's start, inside it or not.
+    const auto at = [](char* Buffer, std::ptrdiff_t Offset) {
+        return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(Buffer) + static_cast<uintptr_t>(Offset));
+    };
+    const auto fits = [](std::ptrdiff_t Offset, std::size_t Count, std::size_t Size) {
+        return Offset >= 0 && static_cast<std::size_t>(Offset) + Count <= Size;
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        std::vector<char> exact(row.size); // the buffer ends exactly at its size
+        char* const buffer = exact.data();
+        if (row.size >= sizeof(TEntry)) {
+            const TEntry entry{nullptr, nullptr, row.type, row.length, reinterpret_cast<char**>(at(buffer, row.list))};
+            std::memcpy(buffer, &entry, sizeof entry);
+        }
+        if (fits(row.list, Ptr, row.size)) {
+            char* const first = row.address == -1 ? nullptr : at(buffer, row.address);
+            std::memcpy(buffer + row.list, &first, Ptr);
+        }
+        if (fits(row.address, 4, row.size)) {
+            std::memcpy(buffer + row.address, "\x7f\x00\x00\x01", 4);
+        }
+        uint8_t address[4] = {};
+        EXPECT_EQ(FirstLookupAddress(exact.data(), exact.size(), address), row.read);
+        if (row.read) {
+            EXPECT_EQ(std::vector<int>(address, address + 4), (std::vector<int>{127, 0, 0, 1}));
+        }
+    }
 }
 
 } // namespace

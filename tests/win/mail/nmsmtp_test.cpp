@@ -93,7 +93,7 @@ protected:
     bool Closed()
     {
         const DWORD start = GetTickCount();
-        while (Client->Connected() && GetTickCount() - start < 3000) PsockWait();
+        while (Client->Connected() && GetTickCount() - start < 3000) PsockWait(10);
         return !Client->Connected();
     }
     void ExpectTranscript(int Id, const std::string& Want) { EXPECT_TRUE(TranscriptIs(Id, Want)); }

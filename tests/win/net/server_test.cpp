@@ -61,7 +61,7 @@ struct TClient {
 template <typename Pred>
 bool PumpUntil(Pred Done, DWORD Ms = 20000)
 {
-    for (const DWORD start = GetTickCount(); !Done(); PsockWait()) {
+    for (const DWORD start = GetTickCount(); !Done(); PsockWait(10)) {
         if (GetTickCount() - start > Ms) return false;
     }
     return true;
@@ -449,9 +449,17 @@ TEST(Server, DestroyedWhileClientsAreConnectedEndsThemAndItself)
             // The server's and each client's notification and timer windows.
             EXPECT_EQ(LayerWindows(), windows + 12);
             if (waiting) {
-                // Each answered once and waiting for its next line.
-                for (auto& c : clients) c->Send("once\n");
-                for (auto& c : clients) EXPECT_EQ(c->Line(), "echo once\r\n");
+                // Each answered once and waiting for its next line. The notices that wake the
+                // client threads come through this thread's loop, which runs meanwhile.
+                std::vector<std::string> lines(clients.size());
+                std::atomic<std::size_t> read{0};
+                std::thread reader([&] {
+                    for (auto& c : clients) c->Send("once\n");
+                    for (std::size_t i = 0; i < clients.size(); ++i, ++read) lines[i] = clients[i]->Line();
+                });
+                EXPECT_TRUE(PumpUntil([&] { return read == clients.size(); }));
+                reader.join();
+                for (const std::string& line : lines) EXPECT_EQ(line, "echo once\r\n");
             }
         }
         for (auto& c : clients) EXPECT_TRUE(c->Ended());

@@ -1,0 +1,378 @@
+// The stream-socket component: a TCP client for the GUI thread whose calls look blocking. They
+// wait by pumping the thread's message loop, so the program's other handlers (a cancel button)
+// run during a wait, while the socket library reports connects, arrivals and closes as messages
+// to the component's hidden window. Win32 (Windows Sockets 1.1).
+//
+// Every operation that waits on the peer ends: by its time-out (TimeOut, when not 0), by the
+// peer's close or reset, or by Cancel / Abort. Waits sleep until a message arrives for the
+// thread or the time-out's deadline passes; nothing polls. Every byte of the connection passes
+// one receive step and one send step.
+#pragma once
+
+#include "toolkit/win/Win.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "toolkit/Classes.h"
+#include "toolkit/win/Handles.h"
+#include "net/PsockText.h"
+#include "net/PsockTimer.h"
+
+// The notification window's private messages: socket events (the event in the low word of
+// lParam, its error code in the high word, the socket in wParam), and lookup completions (the
+// lookup's task handle in wParam) or, after a listen that asks for them, accept events.
+constexpr UINT CM_SOCKETMESSAGE = 0x465;
+constexpr UINT CM_LOOKUPMESSAGE = 0x466;
+// The socket events the component asks for: read, out-of-band, accept, connect and close, and
+// write, which says when a socket that would not take more data takes it again (a send that
+// waits sleeps until then instead of looking again and again).
+constexpr long PsockSelectEvents = FD_READ | FD_WRITE | FD_OOB | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+// The socket handle value that means "no socket".
+constexpr uint16_t NoSocket = 0xFFFF;
+// The error a non-blocking call gives when it would have to wait: never a failure.
+constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
+
+// Sleeps until a message arrives for this thread or MaxMs passes, then dispatches every pending
+// message of the thread (through the application on its thread). For code that waits on a
+// component from outside (tests, a program's own loop); the components wait on their own.
+void PsockWait(DWORD MaxMs = INFINITE);
+
+class ESockError : public Exception {
+    using Exception::Exception;
+};
+// A transfer ended by Cancel, Abort or the time-out.
+class EAbortError : public ESockError {
+    using ESockError::ESockError;
+};
+// A name lookup given up by the time-out or Cancel ("Host Lookup Timed Out", "Host Lookup
+// Canceled"): Connect passes these on, while it takes any other lookup failure for a name that
+// does not resolve.
+class ELookupEnded : public ESockError {
+    using ESockError::ESockError;
+};
+
+using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
+using TOnErrorEvent = std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
+using TOnHostResolved = std::function<void(TComponent* Sender)>;
+
+// Instances that have started the socket library; the first starts it, the last stops it.
+extern std::atomic<int32_t> WinsockUsers;
+
+// A TCP client socket for the GUI thread. It owns a hidden notification window (class
+// "PsockWindowClass"), a time-out timer and, from construction to destruction, one socket: an
+// unconnected one after every close, so that it can connect again.
+//
+// Socket handles are kept to 16 bits (NoSocket, 0xFFFF, when there is none); a system handle
+// that does not fit is refused. Failures of socket calls fire OnError and raise ESockError with
+// the error's text; "would block" is never one.
+class TPowersock : public TComponent {
+public:
+    explicit TPowersock(TComponent* AOwner);
+    ~TPowersock() override;
+
+    // ---- virtual operations, in their slot order (the listening side's Accept goes first)
+    // Waits until a connection has been reported or Cancel, and takes it: the new socket, owned
+    // by the caller and registered for this component's notifications; RemoteAddress holds the
+    // peer. ESockError "Accepting Canceled" (Canceled stays set), "Error creating Data
+    // Connection" when the report carried an error or nothing waits. AsyncDone is cleared again,
+    // so the next Accept waits for the next report.
+    virtual uint16_t Accept();
+    // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
+    // fired from the notification during the wait). The socket of an earlier attempt that
+    // failed is replaced by a fresh one first.
+    virtual void Connect();
+    virtual void Disconnect();
+    // Sends Command and a line end and reads one reply line (terminator included); its leading
+    // number goes to ReplyNumber.
+    virtual std::string Transaction(const std::string& Command);
+    virtual void Abort();
+
+    // ---- properties
+    const std::string& Host() const noexcept { return FHost; }
+    void SetHost(const std::string& Value) { FHost = Value; }
+    // Connect uses the low 16 bits.
+    int32_t Port() const noexcept { return FPort; }
+    void SetPort(int32_t Value) noexcept { FPort = Value; }
+    // Milliseconds; 0 waits without a time-out. A negative value is refused when a wait arms it.
+    int32_t TimeOut() const noexcept { return FTimeOut; }
+    void SetTimeOut(int32_t Value) noexcept { FTimeOut = Value; }
+    // Status texts of a level up to this reach OnStatus (0 after construction: none).
+    int32_t ReportLevel() const noexcept { return FReportLevel; }
+    void SetReportLevel(int32_t Value) noexcept { FReportLevel = Value; }
+    const std::string& Proxy() const noexcept { return FProxy; }
+    void SetProxy(const std::string& Value) { FProxy = Value; }
+    uint16_t ProxyPort() const noexcept { return FProxyPort; }
+    void SetProxyPort(uint16_t Value) noexcept { FProxyPort = Value; }
+
+    const std::string& Status() const noexcept { return FStatus; }
+    const std::string& TransactionReply() const noexcept { return FTransactionReply; }
+    int16_t ReplyNumber() const noexcept { return FReplyNumber; }
+    bool Connected() const noexcept { return FConnected; }
+    bool Canceled() const noexcept { return FCanceled; }
+    bool TimedOut() const noexcept { return FTimedOut; }
+    // Report "Getting LastError Number" / "Setting LastError Number".
+    int32_t LastErrorNo();
+    void SetLastErrorNo(int32_t Value);
+    // 64 bits: a counter of 32 would wrap after 2 GiB of a long transfer.
+    int64_t BytesSent() const noexcept { return FBytesSent; }
+    int64_t BytesTotal() const noexcept { return FBytesTotal; }
+    int64_t BytesRecvd() const noexcept { return FBytesRecvd; }
+    // Lines describing the socket library, filled by the instance that started it.
+    const TStringList& WSAInfo() const noexcept { return FWSAInfo; }
+    uint16_t SocketHandle() const noexcept;
+    HWND MessageWindow() const noexcept;
+    const sockaddr_in& RemoteAddress() const noexcept { return FRemoteAddress; }
+
+    bool AsyncDone() const noexcept { return FAsyncDone; }
+    bool AsyncOk() const noexcept { return FAsyncOk; }
+
+    // ---- operations
+    // Listens on Port (16 bits, else ERangeError) of every local address. Each incoming
+    // connection fires OnAccept (Flag false); with Flag true it sets AsyncDone and Connected and
+    // fires OnDisconnect instead, for a caller that waits in Accept. A port that cannot be bound
+    // raises ESockError with the error's text.
+    void Listen(bool Flag);
+    // Makes sure a connection is up, asking OnConnectionRequired once; Exception "Not Connected".
+    void CertifyConnect();
+    // Ends the current wait, from any thread: the operation raises its cancel or abort report.
+    void Cancel();
+
+    std::string GetRemoteIP();
+    // The first address of the local host name; empty when the name does not resolve.
+    std::string GetLocalIP();
+    // The socket's local address as four numbers separated by commas, and its port as
+    // ",high,low" (the forms file-transfer commands use).
+    std::string GetLocalAddress();
+    std::string GetPortString();
+
+    // ---- data transfer. Each ends with EAbortError when Cancel, Abort or the time-out set
+    // Canceled. ReadLn, Read, SendBuffer (Write, Writeln) and the captures are bounded by the
+    // time-out as a whole; the senders of files and streams and AppendFile, whose transfers may
+    // rightly take long, by the time-out without progress.
+    // BufLen 0 sends up to the first zero byte. Counts above 65,535 raise ERangeError.
+    void SendBuffer(const char* Value, int32_t BufLen);
+    // Sends the text up to its first zero byte; 65,536 characters or more raise ERangeError.
+    void Write(const std::string& Text);
+    void Writeln(const std::string& Text);
+    // Count bytes, taken as they arrive until that many are there, or fewer when the peer closes
+    // first; 0: whatever waits now, at most 65,536 bytes.
+    std::string Read(int32_t Count);
+    // The next line through its LF; empty when the peer has closed. A line longer than 65,536
+    // bytes raises ESockError (its bytes taken so far are dropped).
+    std::string ReadLn();
+    void SendFile(const std::string& FileName);
+    void SendStream(TStream& Stream);
+    // Appends what arrives to the file until the peer closes.
+    void AppendFile(const std::string& FileName);
+    void CaptureFile(const std::string& FileName);
+    // Size -1: what one receive delivers (Stream) or everything until the peer closes (S);
+    // otherwise at least Size bytes.
+    void CaptureStream(TStream& Stream, int32_t Size);
+    void CaptureString(std::string& S, int32_t Size);
+    // Copies header lines through the blank line that ends them; the body stays.
+    void FilterHeader(TStream& Stream);
+    bool DataAvailable();
+    // Drops up to 65,536 bytes that wait to be read.
+    void ClearInput();
+
+    // ---- events
+    TNotifyEvent OnDisconnect;
+    TNotifyEvent OnConnect;
+    THandlerEvent OnInvalidHost;
+    TOnHostResolved OnHostResolved;
+    TOnStatus OnStatus;
+    TNotifyEvent OnConnectionFailed;
+    TNotifyEvent OnPacketSent;
+    THandlerEvent OnConnectionRequired;
+    TOnErrorEvent OnError;
+    TNotifyEvent OnPacketRecvd;
+    TNotifyEvent OnDataAvailable;
+    TNotifyEvent OnAccept;
+    TNotifyEvent OnAfterAbort;
+
+protected:
+    static constexpr int32_t IOBufferSize = 65536;
+
+    // OpenSocket false: the component starts without a socket, for one that is handed a socket
+    // at once (a listening server's client, given its accepted connection).
+    TPowersock(TComponent* AOwner, bool OpenSocket);
+
+    // Arms the time-out for a scope and disarms it on every way out. Scopes nest: the time-out
+    // runs from the outermost one, so an operation made of several (a reply of several lines)
+    // is bounded as a whole.
+    class TTimerScope {
+    public:
+        explicit TTimerScope(TPowersock& Socket);
+        ~TTimerScope();
+        TTimerScope(const TTimerScope&) = delete;
+        TTimerScope& operator=(const TTimerScope&) = delete;
+
+    private:
+        TPowersock& FSocket;
+    };
+
+    // ---- start-up, closing, time-out, reports
+    void InitWinsock();
+    // Fills the address of RemoteAddress from Proxy or Host: a dotted address directly, a name
+    // through an asynchronous lookup under the time-out.
+    void ResolveRemoteHost();
+    // Closes the socket and, unless the component is going, opens a fresh one.
+    void RequestCloseSocket();
+    // Closes Socket (held by this component or handed to it) and nothing else.
+    void Close(TSocketHandle& Socket);
+    void TimerOn();
+    void TimerOff();
+    // The time-out: sets TimedOut and AsyncDone and, through Abort, Canceled.
+    void TimerFired(TObject* Sender);
+    // Turns the pending socket error (unless it is Ignore, or up to 10,000) into OnError and
+    // ESockError with its text. Msg is emptied when nothing is raised.
+    void ErrorManager(uint16_t Ignore, std::string& Msg);
+    void ErrorManager(uint16_t Ignore);
+    // Records Code and reports it through OnError (with Msg, or the code's text); never raises.
+    void SetWSAError(uint16_t Code, std::string Msg);
+    void SocketErrorStr(uint16_t Code, std::string& Msg);
+    void StatusMessage(uint8_t Level, const std::string& Text);
+
+    // ---- the one wait
+    // Calls Done until it returns true, sleeping in between until a message arrives for the
+    // thread (a notice of the connection, a timer tick, a post from a thread that cancels) or
+    // the time-out's deadline passes. False when Canceled ends it first (a time-out sets it, but
+    // on a listening server's instance). Done is called before the first sleep.
+    bool WaitUntil(const std::function<bool()>& Done);
+    // One sleep of WaitUntil, then the pending messages of the thread are dispatched and the
+    // time-out fired when its deadline has passed.
+    void WaitForNotice();
+    // What changes what a wait looks at from another thread calls this: a wait asleep on
+    // another thread than the caller's is woken.
+    void WakeWaiter() noexcept;
+    // A time-out counted from now on, for a transfer whose bound is its time without progress.
+    void RestartTimeOut() noexcept;
+
+    // ---- the receive step and the send step: every byte of the connection passes here.
+    // What a look at the connection found, besides a count of bytes (> 0).
+    static constexpr int32_t InputClosed = 0;        // the peer has ended the connection
+    static constexpr int32_t InputNone = -1;         // nothing has come (yet)
+    static constexpr int32_t InputNotConnected = -2; // the socket is not connected (LastErrorNo 10057)
+    // Copies up to Max waiting bytes to Into, leaving them waiting (Peek) or taking them. A
+    // connection that ended (closed or reset) is acted on here (PeerClosed) and reported as
+    // InputClosed, or, for a reset, raised as the socket error it is unless Quiet; any other
+    // socket error fires OnError and raises ESockError, unless Quiet (then InputNone).
+    int32_t ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet = false);
+    // Hands up to Count bytes to the connection: the count taken (0 only when the system says
+    // so), or -1 when it takes nothing now. A connection that ended is acted on (PeerClosed)
+    // before the socket error is raised.
+    int32_t SendStep(const char* Data, int32_t Count);
+    // Hands Count bytes to the connection, waiting while it takes none; BytesSent, OnPacketSent
+    // and a pump of the thread's messages after each piece when Counted (the file and stream
+    // senders). False when a send reported 0 bytes. Ends early on Canceled.
+    bool SendBlock(const char* Data, int32_t Count, bool Counted);
+    // The peer ended the connection: closes it and opens a fresh socket (a listening server's
+    // instance only marks it ended: its socket is its client thread's).
+    virtual void PeerClosed();
+
+    // ---- notices
+    // Handles the notification window's messages from CM_SOCKETMESSAGE on.
+    virtual void Wndproc(TMessage& Message);
+    // Accept; the accepted socket's notices go to this component's window when SelectNotices,
+    // else the caller asks for them where it wants them (a listening server: its client's).
+    uint16_t AcceptConnection(bool SelectNotices);
+    // Whether the caller runs on the thread that made the component (and owns its windows).
+    bool IsWindowThread() const noexcept { return GetCurrentThreadId() == FWindowThread; }
+    // Whether the notification window goes back to the thread's pool of windows when the
+    // component goes (true after construction) or is destroyed.
+    void SetWindowRecycled(bool Value) noexcept;
+    // Takes a socket from the system into FSocketHandle: an invalid one reports the pending
+    // error, one that does not fit 16 bits is closed and refused with ERangeError.
+    void TakeSocket(SOCKET Socket);
+    void SelectEvents();
+    // When Canceled is set: clears it, fires OnAfterAbort and raises EAbortError(Text).
+    void AbortEnding(const char* Text);
+    // Removes the queued notifications of Socket (only its read notifications when ReadsOnly).
+    void DropNotices(SOCKET Socket, bool ReadsOnly);
+    // Before a reader's first look at the socket: drops the read notices already queued.
+    void DropStaleReadNotices();
+    // One receive of a capture: its bytes handed to Store, counted and reported, the time-out's
+    // TimedOut cleared (its count runs on). The count; 0 when nothing had come, -1 when the
+    // connection has ended.
+    int32_t CapturePacket(const std::function<void(const char*, int32_t)>& Store);
+    // Raises ESockError (after OnError) for Code, as ErrorManager does for the pending error.
+    [[noreturn]] void RaiseSocketError(int Code);
+
+    // Scratch for sends, peeks and receives: 65,536 bytes and a terminating zero byte.
+    std::array<char, IOBufferSize + 1> IOBuffer{};
+    TStringList FWSAInfo;
+    int64_t FBytesSent = 0;
+    // The flags a wait looks at may be set by another thread (Cancel, a listening server's GUI
+    // thread handling its instance's notices).
+    std::atomic<bool> FCanceled{false};
+    std::atomic<int32_t> FLastErrorNo{0};
+    int32_t FTimeOut = 0;
+    int32_t FReportLevel = 0;
+    std::string FStatus;
+    std::string FProxy;
+    uint16_t FProxyPort = 0;
+    TThreadTimer* FTimeOutTimer = nullptr; // owned (a child component)
+    std::atomic<bool> FAsyncOk{true};
+    std::atomic<bool> FTimedOut{false};
+    int32_t FPort = 0;
+    int64_t FBytesTotal = 0;
+    int64_t FBytesRecvd = 0;
+    std::atomic<bool> FAsyncDone{false};
+    WSADATA FWSAData{};
+    sockaddr_in FRemoteAddress{};
+    std::string FHost;
+    std::string FTransactionReply;
+    int16_t FReplyNumber = 0;
+    TSocketHandle FSocketHandle;
+    std::atomic<bool> FConnected{false};
+
+private:
+    class TPsockWindow;
+    // What the system may use until a lookup completes: the name and the buffer for its entry.
+    struct TLookupBuffer {
+        std::array<char, 1024> Entry;
+        std::string Name;
+    };
+    void LookupFinished(HANDLE Task) noexcept;
+    // The timer's OnTimer: fires the time-out once the deadline has passed.
+    void TimerTick();
+    // Fires the time-out when a count runs and its deadline has passed; the milliseconds left
+    // otherwise (INFINITE when no count runs).
+    DWORD CheckDeadline();
+    // Sets the system timer for a count that runs (on the component's thread).
+    void ArmTimer();
+    // Closes the socket of a failed connect attempt and takes a fresh one, firing nothing.
+    void RenewSocket();
+
+    std::unique_ptr<TPsockWindow> FMessageWindow;
+    bool FOpenSocket = true;
+    // Set by a connect attempt on the current socket; a socket once refused connects no more.
+    bool FConnectTried = false;
+    // The thread that made the component and owns its windows and timer.
+    DWORD FWindowThread = 0;
+    // The time-out: whether a count runs, its length and deadline, and how deep the scopes that
+    // armed it are nested. Read by the thread that waits and by the timer's thread.
+    std::atomic<bool> FTimerOn{false};
+    std::atomic<int32_t> FTimerTimeOut{0};
+    std::atomic<std::chrono::steady_clock::rep> FDeadline{0};
+    int FTimerDepth = 0;
+    // The thread asleep in WaitForNotice (0: none), and the notices handled: a waker that finds
+    // no sleeper has bumped the count, which the waiter looks at before it sleeps.
+    std::atomic<DWORD> FSleeper{0};
+    std::atomic<uint32_t> FNotices{0};
+    uint32_t FNoticesSeen = 0;
+    // The host entry of the running lookup is written here by the system. A lookup given up
+    // (time-out, cancel) may still write into its buffer later, so that buffer is kept until its
+    // completion arrives; lookups still open when the component goes leave theirs behind.
+    std::unique_ptr<TLookupBuffer> FHostEntryBuffer;
+    HANDLE FLookupTask = nullptr;
+    std::vector<std::pair<HANDLE, std::unique_ptr<TLookupBuffer>>> FAbandonedLookups;
+};

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "mail/NMsmtpMail.h"
+#include "net/PsockText.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (unstuffed != expected) std::abort();
 
     try {
-        if (SmtpReplyNumber(input) < 0) std::abort();
+        if (ReplyNumberOf(input) < 0) std::abort();
     } catch (const ERangeError&) {
     }
     const bool more = IsContinuationLine(input);

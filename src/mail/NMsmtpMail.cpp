@@ -225,20 +225,6 @@ int IncompleteHeaderType(const TPostMessage& Msg)
     return 0;
 }
 
-int16_t SmtpReplyNumber(std::string_view Line)
-{
-    int64_t value = 0;
-    std::size_t digits = 0;
-    while (digits < Line.size() && digits < 10 && Line[digits] >= '0' && Line[digits] <= '9') {
-        value = value * 10 + (Line[digits] - '0');
-        ++digits;
-    }
-    if (value > INT16_MAX) {
-        throw ERangeError("Reply number out of range: " + std::string(Line.substr(0, digits)));
-    }
-    return static_cast<int16_t>(value);
-}
-
 bool IsContinuationLine(std::string_view Line) noexcept
 {
     return !Line.empty() && (Line[0] == ' ' || (Line.size() >= 4 && Line[3] == '-'));

@@ -1,21 +1,6 @@
-// The portable core of the SMTP client: the message record, the assembly of a mail (header lines
-// and body stream), the checks that keep caller text from turning into commands or header lines,
-// and the parts of the dialogue that need no socket. Portable.
-//
-// The client component drives it in this order:
-//   Connect     SmtpReplyNumber(first greeting line); IsContinuationLine(line) while reading the
-//               rest of a reply; HeloCommand(UserID) (raises before anything is sent).
-//   SendMail    CheckMailFields(PostMessage), before anything else;
-//               AssembleMail(PostMessage, format, events, FinalHeader, MailStream, Boundary);
-//               IncompleteHeaderType(PostMessage) for the completeness loop;
-//               after OnSendStart: CheckMailFields(PostMessage) again (the handlers may have
-//               changed it) and HeaderText(FinalHeader) (raises on a line that would break the
-//               header), both before "RSET";
-//               MailFromCommand(FromAddress); for each of EnvelopeRecipients(PostMessage):
-//               RcptToCommand(Address), reporting a refusal with Entry; "DATA";
-//               Write(HeaderText(...)); SendStream(MailStream); ".".
-//               ClearMailParameters(PostMessage) after an accepted mail when ClearParams is set.
-//   Verify      VrfyCommand(Address).      ExpandList   ExpnCommand(ListName).
+// The portable core of the SMTP client's mail: the message record, the assembly of a mail (header
+// lines and body stream), the checks that keep caller text from turning into commands or header
+// lines, and the command lines. The dialogue that drives them is SmtpDialogue.h. Portable.
 #pragma once
 
 #include <cstdint>
@@ -128,9 +113,6 @@ std::vector<TRecipient> EnvelopeRecipients(const TPostMessage& Msg);
 // missing (all three lists empty).
 int IncompleteHeaderType(const TPostMessage& Msg);
 
-// The value of a reply line's leading decimal digits (at most 10), 0 when it has none. A value
-// outside the 16-bit signed range raises ERangeError.
-int16_t SmtpReplyNumber(std::string_view Line);
 // True while a reply goes on after Line: Line begins with a space, or its fourth character is
 // "-" (a code followed by a hyphen). An empty line (a closed connection) ends any reply.
 bool IsContinuationLine(std::string_view Line) noexcept;

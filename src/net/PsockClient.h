@@ -45,20 +45,6 @@ constexpr uint16_t WouldBlock = WSAEWOULDBLOCK;
 // component from outside (tests, a program's own loop); the components wait on their own.
 void PsockWait(DWORD MaxMs = INFINITE);
 
-class ESockError : public Exception {
-    using Exception::Exception;
-};
-// A transfer ended by Cancel, Abort or the time-out.
-class EAbortError : public ESockError {
-    using ESockError::ESockError;
-};
-// A name lookup given up by the time-out or Cancel ("Host Lookup Timed Out", "Host Lookup
-// Canceled"): Connect passes these on, while it takes any other lookup failure for a name that
-// does not resolve.
-class ELookupEnded : public ESockError {
-    using ESockError::ESockError;
-};
-
 using TOnStatus = std::function<void(TComponent* Sender, const std::string& Status)>;
 using TOnErrorEvent = std::function<void(TComponent* Sender, uint16_t Errno, const std::string& Errmsg)>;
 using TOnHostResolved = std::function<void(TComponent* Sender)>;

@@ -1,6 +1,7 @@
 // Text functions of the socket layer, shared by its users (the SMTP client splits addresses with
-// NthWord), and the socket layer's own text rules: error texts, reply numbers, the library
-// description. Portable. Positions and field numbers are 1-based, as the protocols count them.
+// NthWord), and the socket layer's own portable rules: its exceptions, error texts, reply
+// numbers, the library description, the reading of a lookup's host entry. Portable. Positions
+// and field numbers are 1-based, as the protocols count them.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +11,21 @@
 #include <vector>
 
 #include "toolkit/Classes.h"
+
+// The socket layer's failures: socket errors, with the error's text.
+class ESockError : public Exception {
+    using Exception::Exception;
+};
+// A transfer ended by Cancel, Abort or the time-out.
+class EAbortError : public ESockError {
+    using ESockError::ESockError;
+};
+// A name lookup given up by the time-out or Cancel ("Host Lookup Timed Out", "Host Lookup
+// Canceled"): Connect passes these on, while it takes any other lookup failure for a name that
+// does not resolve.
+class ELookupEnded : public ESockError {
+    using ESockError::ESockError;
+};
 
 // Field N of S split at Delimiter (fields numbered from 1; consecutive delimiters enclose empty
 // fields; a field beyond the last is empty).

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "mail/NMsmtpMail.h"
+#include "net/PsockText.h"
 
 #if !defined(_WIN32)
 #include <dirent.h>
@@ -455,11 +456,11 @@ TEST(SmtpCore, ReplyRules)
         {"0000000451x\r\n", 451, false},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(SmtpReplyNumber(c.line), c.number) << c.line;
+        EXPECT_EQ(ReplyNumberOf(c.line), c.number) << c.line;
         EXPECT_EQ(IsContinuationLine(c.line), c.more) << c.line;
     }
-    EXPECT_THROW(SmtpReplyNumber("32768 over\r\n"), ERangeError);
-    EXPECT_THROW(SmtpReplyNumber("99999999999\r\n"), ERangeError);
+    EXPECT_THROW(ReplyNumberOf("32768 over\r\n"), ERangeError);
+    EXPECT_THROW(ReplyNumberOf("99999999999\r\n"), ERangeError);
 }
 
 TEST(SmtpCore, EnvelopeAndParameters)

@@ -147,8 +147,8 @@ TEST(PsockText, LookupAddressIsReadOnlyInsideTheBuffer)
     const auto at = [](char* Buffer, std::ptrdiff_t Offset) {
         return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(Buffer) + static_cast<uintptr_t>(Offset));
     };
-    const auto fits = [](std::ptrdiff_t Offset, std::size_t Count, std::size_t Size) {
-        return Offset >= 0 && static_cast<std::size_t>(Offset) + Count <= Size;
+    const auto fits = [](std::ptrdiff_t Offset, std::size_t Count, std::size_t Within) {
+        return Offset >= 0 && static_cast<std::size_t>(Offset) + Count <= Within;
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);

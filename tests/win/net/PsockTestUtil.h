@@ -69,14 +69,16 @@ public:
         return Received;
     }
 
-    // All of S: a blocking send may take less than it is given.
-    void Send(const std::string& S)
+    // All of S (a blocking send may take less than it is given); false once the connection or
+    // the test has ended.
+    bool Send(const std::string& S)
     {
         for (std::size_t at = 0; at < S.size();) {
             const int n = send(FConn, S.data() + at, static_cast<int>(S.size() - at), 0);
-            if (n <= 0) return;
+            if (n <= 0) return false;
             at += static_cast<std::size_t>(n);
         }
+        return !FEnding;
     }
     // Up to Count bytes, through the first LF when Line, or until the connection ends.
     std::string Recv(std::size_t Count = SIZE_MAX, bool Line = false)

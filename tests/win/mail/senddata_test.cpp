@@ -4,6 +4,8 @@
 // mails the peer received are decoded by Python's email package.
 #include "SendDataTest.h"
 
+#include "Loopback.h"
+
 namespace {
 
 std::string Today()
@@ -139,6 +141,35 @@ TEST_F(SendDataWindow, RegistrationsAsReceived)
     }
 }
 
+// A listener whose queue is full: the system answers no further connection request, so a
+// connection attempt to it waits until it times out or is cancelled.
+class TFullListener {
+public:
+    TFullListener()
+    {
+        FSockets.emplace_back(ListenOnLoopback(0, Port));
+        const sockaddr_in address = LoopbackAddress(Port);
+        for (int i = 0; i < 4; ++i) {
+            TSocketHandle& s = FSockets.emplace_back(socket(AF_INET, SOCK_STREAM, 0));
+            u_long on = 1;
+            ioctlsocket(s.Get(), FIONBIO, &on);
+            connect(s.Get(), reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        }
+        Sleep(100);
+    }
+    int Port = 0;
+
+private:
+    std::vector<TSocketHandle> FSockets;
+};
+
+// A handler run by the wait that cancels the attempt, from a thread timer.
+void CALLBACK AbortAttempt(HWND, UINT, UINT_PTR Id, DWORD)
+{
+    KillTimer(nullptr, Id);
+    SendDataForm->NMSMTP1->Abort();
+}
+
 // Every failure with its boxes in order, answered as the row says. At a Retry the user has
 // mended the line (the window is pointed at a relay that works) and changed the facility name:
 // the new attempt composes afresh from the controls.
@@ -150,6 +181,15 @@ TEST_F(SendDataWindow, FailureRows)
                       sendQuestion = "データ送信/5: 送信に失敗しました　再度送信しますか";
     const std::string data = "# session 1|< 220*|> HELO *|< 250*|> RSET|< 250*|> MAIL FROM:*|< 250*|> RCPT TO:*|< 250*|"
                              "> DATA|< 354*|= mail-1 * bytes|> .";
+    const TFullListener full;
+    // The window pointed at it, with the time-out given, cancelled after CancelAfter ms unless 0.
+    const auto waiting = [port = full.Port](int32_t TimeOut, UINT CancelAfter) {
+        return [=](TSendDataForm& f) {
+            f.RelayPort = port;
+            f.NMSMTP1->SetTimeOut(TimeOut);
+            if (CancelAfter != 0) SetTimer(nullptr, 0, CancelAfter, AbortAttempt);
+        };
+    };
     const struct {
         const char* name;
         const char* rules; // of the relay the window is pointed at first
@@ -172,6 +212,14 @@ TEST_F(SendDataWindow, FailureRows)
          [](TSendDataForm& f) { f.EMailEdit->SetText("a@b"); }},
         {"refused connection, Cancel", "[]", [](TSendDataForm& f) { f.RelayPort = 1; }, {IDCANCEL},
          {connectQuestion, notice, "エラー/0: Connection Failed", unexpected}, "", "", true},
+        {"connection timed out, Cancel", "[]", waiting(1000, 0), {IDCANCEL},
+         {connectQuestion, notice, "エラー/0: Connection Timed out", unexpected}, "", ""},
+        {"connection cancelled, Cancel", "[]", waiting(10000, 300), {IDCANCEL},
+         {connectQuestion, notice, "エラー/0: Connection Canceled", unexpected}, "", ""},
+        // Refused once connected: the error path alone, the status line still "connecting".
+        {"HELO refused, then sent again", R"([{"on":"HELO","reply":"550 5.7.1 no"}])", nullptr, {},
+         {"エラー/0: Authentication failed", unexpected}, "サーバーに接続中です",
+         "# session 1|< 220*|> HELO *|< 550 5.7.1 no|> QUIT|< 221*|# closed", true},
         {"\".\" refused, Retry", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDRETRY}, {sendQuestion, thanks},
          "データ送信完了", data + "|< 554 5.7.1 refused|> QUIT|< 221*|# closed"},
         {"\".\" refused, Cancel", R"([{"on":".","reply":"554 5.7.1 refused"}])", nullptr, {IDCANCEL},

@@ -6,7 +6,7 @@
 #include "toolkit/win/Application.h"
 #include "payload/Compress.h"
 #include "toolkit/FileCtrl.h"
-#include "app/Library.h"
+#include "common/Library.h"
 #include "toolkit/win/Registry.h"
 #include "toolkit/win/ResourceStream.h"
 #include "toolkit/win/SelectDir.h"

@@ -5,7 +5,7 @@
 
 #include "toolkit/win/Application.h"
 #include "app/Dlsetup.h"
-#include "app/Library.h"
+#include "common/Library.h"
 #include "mail/Senddata.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)

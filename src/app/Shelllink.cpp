@@ -6,7 +6,7 @@
 
 #include "toolkit/FileCtrl.h"
 #include "toolkit/win/Handles.h"
-#include "app/Library.h"
+#include "common/Library.h"
 #include "toolkit/SysUtils.h"
 
 namespace {

@@ -341,10 +341,14 @@ void AppendAttachment(const std::string& Path, const std::string& Boundary, UUMe
                       const TAttachmentEvents& Events, TMemoryStream& MailStream)
 {
     const std::string name = ExtractFileName(Path);
+    // Readers decode x-uuencode only between a "begin" line and an "end" line; the processor
+    // writes neither (its output is the data lines and the "`" line), so the part frames it.
+    const bool uu = EncodeType == uuCode;
     MailStream.Seek(0, soFromEnd);
     WriteText(MailStream, "--" + Boundary + "\r\nContent-Type: application/octet-stream; name=\"" + name +
-                              "\"\r\nContent-Transfer-Encoding: " + (EncodeType == uuCode ? "x-uuencode" : "base64") +
-                              "\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n");
+                              "\"\r\nContent-Transfer-Encoding: " + (uu ? "x-uuencode" : "base64") +
+                              "\r\nContent-Disposition: attachment; filename=\"" + name + "\"\r\n\r\n" +
+                              (uu ? "begin 644 " + name + "\r\n" : ""));
 
     // Declared so that they go in reverse: the processor, the file's bytes, then the buffered
     // stream, which hands what it still holds to the memory stream under it.
@@ -376,4 +380,5 @@ void AppendAttachment(const std::string& Path, const std::string& Boundary, UUMe
         throw EWriteError("Attachment \"" + Path + "\" could not be held in memory");
     }
     AppendStuffed(MailStream, encoded.Memory(), encoded.Size());
+    if (uu) WriteText(MailStream, "end\r\n");
 }

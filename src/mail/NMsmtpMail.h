@@ -160,9 +160,10 @@ void AssembleMail(const TPostMessage& Msg, const TMailFormat& Format, const TAtt
 // application/octet-stream, the file name without its folder, transfer encoding "base64" or, for
 // uuencode, "x-uuencode"), then the file encoded through a TNMUUProcessor into a TS_BufferStream
 // over a memory stream, its lines dot-stuffed as the body's are (a uuencoded line can begin with
-// "."). The file is read whole before encoding, so the encoder works from memory. Events: OnAttachmentNotFound(Path) and the EFOpenError passed on when the file cannot
-// be opened; otherwise OnEncodeStart(Path), the encoding, OnEncodeEnd(Path). Every stream and the
-// processor are released on every path. A file over 1 GiB raises EStreamError: the mail is
-// held in memory, and its counts are 32-bit.
+// "."); uuencoded data stands between "begin 644 NAME" and "end" lines. The file is read whole
+// before encoding, so the encoder works from memory. Events: OnAttachmentNotFound(Path) and the
+// EFOpenError passed on when the file cannot be opened; otherwise OnEncodeStart(Path), the
+// encoding, OnEncodeEnd(Path). Every stream and the processor are released on every path. A file
+// over 1 GiB raises EStreamError: the mail is held in memory, and its counts are 32-bit.
 void AppendAttachment(const std::string& Path, const std::string& Boundary, UUMethods EncodeType,
                       const TAttachmentEvents& Events, TMemoryStream& MailStream);

@@ -1,6 +1,6 @@
 #include "mail/Registration.h"
 
-#include "app/Library.h"
+#include "common/Library.h"
 #include "codec/Mailconvert.h"
 #include "toolkit/SysUtils.h"
 

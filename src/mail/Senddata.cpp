@@ -4,7 +4,7 @@
 
 #include "toolkit/win/Application.h"
 #include "toolkit/Classes.h"
-#include "app/Library.h"
+#include "common/Library.h"
 #include "codec/Mailconvert.h"
 #include "toolkit/win/MessageBox.h"
 

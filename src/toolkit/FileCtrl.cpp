@@ -3,7 +3,7 @@
 #include "toolkit/SysUtils.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "toolkit/win/Win.h"
 const char* const PathDelimiters = "\\:";
 #else
 #include <sys/stat.h>

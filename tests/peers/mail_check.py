@@ -10,10 +10,11 @@ went over the wire. With --stuffed, MAIL itself is the data as it goes over the 
 text and body stream as the client writes them) and is both checked as such and unstuffed.
 With attachments the mail must be multipart/mixed with the client's 35-character boundary, a
 text/plain first part and one part per attachment, in order, named NAME, whose content
-decodes (Base64 with the email package and strictly with binascii; uuencode line by line with
-binascii) to exactly the bytes of FILE. --body-file compares the text (first) part, or the
-whole body of a mail without attachments, as the email package gives it. FILE may be given as
-a Windows path on drive Z: (how a program under Wine sees the host's "/").
+decodes with the email package (get_payload(decode=True)), and again strictly with binascii
+(Base64 lines of one length; uuencode between "begin 644 NAME" and "end"), to exactly the bytes
+of FILE. --body-file compares the text (first) part, or the whole body of a mail without
+attachments, as the email package gives it. FILE may be given as a Windows path on drive Z: (how
+a program under Wine sees the host's "/").
 
 --registration checks a registration mail against the JSON file's expectations (see
 check_registration); --mta allows the header lines a delivering server adds (trace lines,
@@ -51,18 +52,19 @@ def wire_problem(raw: bytes):
     return None
 
 
-def decode_uu(text: str) -> bytes:
-    out = []
+def decode_uu_strict(text: str, name: str) -> bytes:
+    """The client's uuencode framing, line by line with binascii: "begin 644 NAME", the data
+    lines, the "`" line, "end" and nothing after."""
     lines = text.split('\r\n') if '\r\n' in text else text.split('\n')
-    for n, line in enumerate(lines):
-        if line == '`':
-            rest = [x for x in lines[n + 1:] if x]
-            if rest:
-                raise ValueError('text after the terminating line: %r' % rest[0][:40])
-            return b''.join(out)
-        if line:
-            out.append(binascii.a2b_uu(line))
-    raise ValueError('no terminating "`" line')
+    while lines and not lines[-1]:
+        lines.pop()
+    if not lines or lines[0] != 'begin 644 ' + name:
+        raise ValueError('no "begin 644 %s" line first: %r' % (name, lines[0][:40] if lines else ''))
+    if lines[-2:] != ['`', 'end']:
+        raise ValueError('the data does not end with a "`" line and an "end" line: %r' % lines[-2:])
+    if '' in lines:
+        raise ValueError('an empty line in the data')
+    return b''.join(binascii.a2b_uu(line) for line in lines[1:-2])
 
 
 def decode_base64_strict(text: str) -> bytes:
@@ -121,15 +123,16 @@ def check_mail(eml: bytes, raw=None, attachments=None, encoding='base64', body=N
             return '%s has the transfer encoding %r, expected %r' % (label, cte, encoding)
         with open(host_path(want['file']), 'rb') as f:
             expected = f.read()
+        decoded = payload_bytes(part)
         try:
             if encoding == 'base64':
-                decoded = payload_bytes(part)
-                if decode_base64_strict(part.get_payload()) != decoded:
-                    return '%s: strict Base64 decoding differs from the email package' % label
+                strict = decode_base64_strict(part.get_payload())
             else:
-                decoded = decode_uu(part.get_payload())
+                strict = decode_uu_strict(part.get_payload(), want['name'])
         except (ValueError, binascii.Error) as error:
             return '%s does not decode: %s' % (label, error)
+        if strict != decoded:
+            return '%s: strict decoding differs from the email package' % label
         if decoded != expected:
             at = next((i for i, (a, b) in enumerate(zip(decoded, expected)) if a != b),
                       min(len(decoded), len(expected)))

@@ -220,10 +220,11 @@ class ScriptedReplies(unittest.TestCase):
         self.assertEqual(self.control.request('FILES 0')[0].split()[0], 'OK')
 
 
-def uuencode(data: bytes) -> bytes:
-    """The client's uuencode layout: 45-byte lines, back-quote for 0, a "`" line at the end."""
+def uuencode(data: bytes, name: str) -> bytes:
+    """The client's uuencode layout: "begin 644 NAME", 45-byte lines, back-quote for 0, a "`"
+    line, "end"."""
     lines = [binascii.b2a_uu(data[i:i + 45], backtick=True).rstrip(b'\n') for i in range(0, len(data), 45)]
-    return b''.join(line + b'\r\n' for line in lines) + b'`\r\n'
+    return b'begin 644 ' + name.encode() + b'\r\n' + b''.join(line + b'\r\n' for line in lines) + b'`\r\nend\r\n'
 
 
 class RecordedMails(unittest.TestCase):
@@ -269,7 +270,7 @@ class RecordedMails(unittest.TestCase):
                                  [encoded.replace(b'\r\n', b'')[i:i + 60]
                                   for i in range(0, len(encoded.replace(b'\r\n', b'')), 60)])
             else:
-                data += uuencode(content)
+                data += uuencode(content, name)
         return data + ('--%s--\r\n' % boundary).encode()
 
     def test_attachments_come_back_in_both_encodings(self):
@@ -303,9 +304,9 @@ class RecordedMails(unittest.TestCase):
         self.assertIn('text part differs', self.control.check(listener=ident, attachments=self.expect, body='x'))
         bad = self.multipart('base64').replace(b'54535abcxyy', b'54535abcxyz')
         self.assertIn('boundary', self.control.check(listener=self.send(bad), attachments=self.expect))
-        cut = self.multipart('x-uuencode').replace(b'`\r\n--', b'--', 1)
-        self.assertIn('terminating', self.control.check(listener=self.send(cut), attachments=self.expect,
-                                                        encoding='x-uuencode'))
+        cut = self.multipart('x-uuencode').replace(b'end\r\n--', b'--', 1)
+        self.assertIn('"end" line', self.control.check(listener=self.send(cut), attachments=self.expect,
+                                                       encoding='x-uuencode'))
 
     def test_wire_faults_and_dot_stuffing(self):
         ident = self.send(b'Subject: s\r\n\r\n.dot\r\nbare\nLF\r\n')

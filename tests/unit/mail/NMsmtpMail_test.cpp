@@ -269,9 +269,10 @@ TEST(SmtpCore, MultipartLayout)
                    "\"\r\n\r\n" + data;
         };
         const std::string expect = "--" + b + "\r\nContent-Type: text/plain; charset=iso-2022-jp\r\n\r\ntext\r\n..dot\r\n" +
-                                   part("cat.txt", method == uuMime ? "Q2F0\r\n" : "#0V%T\r\n`\r\n") +
-                                   part("empty.bin", method == uuMime ? "" : "`\r\n") +
-                                   part("14.bin", method == uuMime ? "Zm91cnRlZW4gYnl0ZXM=\r\n" : "..9F]U<G1E96X@8GET97,\r\n`\r\n") +
+                                   part("cat.txt", method == uuMime ? "Q2F0\r\n" : "begin 644 cat.txt\r\n#0V%T\r\n`\r\nend\r\n") +
+                                   part("empty.bin", method == uuMime ? "" : "begin 644 empty.bin\r\n`\r\nend\r\n") +
+                                   part("14.bin", method == uuMime ? "Zm91cnRlZW4gYnl0ZXM=\r\n"
+                                                                   : "begin 644 14.bin\r\n..9F]U<G1E96X@8GET97,\r\n`\r\nend\r\n") +
                                    "--" + b + "--\r\n";
         EXPECT_EQ(Content(a.Stream), expect) << method;
         std::vector<std::string> events;
@@ -503,22 +504,36 @@ TEST(SmtpCore, EnvelopeAndParameters)
 }
 
 #if !defined(_WIN32)
-// The assembled mail as Python's email package reads it: both attachments (every byte value;
-// empty) come back exactly in both encodings, and a body trying to end the data early stays
-// text.
+// The assembled mail as Python's email package reads it, unstuffed as a server stores it: every
+// attachment comes back byte for byte through get_payload(decode=True) in both encodings, and a
+// body trying to end the data early stays text.
 TEST(SmtpCore, PythonReadsTheAssembledMail)
 {
     TempFolder dir;
     std::string every;
     for (int r = 0; r < 7; ++r)
         for (int c = 0; c < 256; ++c) every += static_cast<char>(c);
-    every += "\r\n.\r\n";
+    // Its uuencoded line begins with the length character of 14 bytes, ".".
+    const std::string dotLine("\0\xFF.\r\n.\r\n\x80\x7F\x01\xFE\r\n", 14);
+    const struct { const char* name; std::string bytes; } files[] = {
+        {"empty.bin", ""},
+        {"1.bin", std::string(1, '\0')},          // a line of back-quotes
+        {"45.bin", every.substr(100, 45)},         // one full line
+        {"46.bin", every.substr(200, 46)},         // a full line and a line of one byte
+        {"14.bin", dotLine},
+        {"59.bin", every.substr(0, 45) + dotLine}, // a "." line after a full one
+        {"every byte.bin", every + "\r\n.\r\n"},
+    };
     TPostMessage msg;
     msg.SetFromAddress("a@b");
     msg.ToAddress().Add("Name <c@d>");
     msg.SetSubject("=?iso-2022-jp?B?GyRCNS1GfiRKJDcbKEI=?=");
     Fill(msg.Body(), {"hello", ".", "x\r\n.\r\nQUIT", "y\rz"});
-    Fill(msg.Attachments(), {dir.File("every byte.bin", every), dir.File("empty.bin", ""), dir.File("14.bin", "fourteen bytes")});
+    std::string attachments;
+    for (const auto& f : files) {
+        msg.Attachments().Add(dir.File(f.name, f.bytes));
+        attachments += " --attachment '" + std::string(f.name) + "=" + f.name + "'";
+    }
     const std::string body = dir.File("body.txt", "hello\r\n.\r\nx\r\n.\r\nQUIT\r\ny\r\nz");
     for (const UUMethods method : {uuMime, uuCode}) {
         Assembled a;
@@ -528,9 +543,7 @@ TEST(SmtpCore, PythonReadsTheAssembledMail)
         const std::string mail = dir.File("mail.txt", wire);
         const std::string command = std::string(SETUP_PYTHON) + " " + MAIL_CHECK_SCRIPT + " --stuffed '" + mail +
                                     "' --body-file '" + body + "' --encoding " +
-                                    (method == uuMime ? "base64" : "x-uuencode") + " --attachment 'every byte.bin=" +
-                                    msg.Attachments()[0] + "' --attachment 'empty.bin=" + msg.Attachments()[1] +
-                                    "' --attachment '14.bin=" + msg.Attachments()[2] + "'";
+                                    (method == uuMime ? "base64" : "x-uuencode") + attachments;
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
     // The checker itself finds a damaged mail.
@@ -539,9 +552,8 @@ TEST(SmtpCore, PythonReadsTheAssembledMail)
     std::string wire = a.Wire();
     wire[wire.find("AAECAwQF")] = 'B';
     const std::string mail = dir.File("bad.txt", wire);
-    const std::string command = std::string(SETUP_PYTHON) + " " + MAIL_CHECK_SCRIPT + " --stuffed '" + mail +
-                                "' --attachment 'every byte.bin=" + msg.Attachments()[0] + "' --attachment 'empty.bin=" +
-                                msg.Attachments()[1] + "' --attachment '14.bin=" + msg.Attachments()[2] + "' >/dev/null";
+    const std::string command = std::string(SETUP_PYTHON) + " " + MAIL_CHECK_SCRIPT + " --stuffed '" + mail + "'" +
+                                attachments + " >/dev/null";
     EXPECT_NE(std::system(command.c_str()), 0);
 }
 #endif

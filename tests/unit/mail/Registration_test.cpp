@@ -88,4 +88,23 @@ TEST(Registration, HalfWidthKanaBecomeFullWidthSoTheMailStaysSevenBit)
     }
 }
 
+// Every half-width kana that has a voiced full-width form, with its mark, and the neighbours that
+// have none (the mark stays, as ゛ or ゜): the JIS X 0208 run the mail carries, from iconv of the
+// full-width text.
+TEST(Registration, VoicedHalfWidthKanaInTheMail)
+{
+    const struct { const char* typed; const char* jis; } rows[] = {
+        {"ｶﾞｷﾞｸﾞｹﾞｺﾞｻﾞｼﾞｽﾞｾﾞｿﾞﾀﾞﾁﾞﾂﾞﾃﾞﾄﾞ", "%,%.%0%2%4%6%8%:%<%>%@%B%E%G%I"}, // ガ to ド
+        {"ﾊﾞﾋﾞﾌﾞﾍﾞﾎﾞ", "%P%S%V%Y%\\"},                                                  // バビブベボ
+        {"ﾊﾟﾋﾟﾌﾟﾍﾟﾎﾟ", "%Q%T%W%Z%]"},                                                    // パピプペポ
+        {"ｳﾞ", "%t"},                                                                      // ヴ
+        {"ｱﾞｲﾞｴﾞｵﾞﾅﾞﾉﾞﾏﾞﾜﾞｦﾞﾝﾞｰﾞ", "%\"!+%$!+%(!+%*!+%J!+%N!+%^!+%o!+%r!+%s!+!<!+"},  // ア゛イ゛ ... ー゛
+        {"ｶﾟﾄﾟｳﾟﾉﾟﾏﾟｱﾟ", "%+!,%H!,%&!,%N!,%^!,%\"!,"},                                   // カ゜ト゜ウ゜ノ゜マ゜ア゜
+        {"ﾞﾟﾞﾞ", "!+!,!+!+"},                                                              // ゛゜゛゛
+    };
+    for (const auto& row : rows) {
+        EXPECT_EQ(RegistrationJis(row.typed), std::string("\x1B$B") + row.jis + "\x1B(B") << row.typed;
+    }
+}
+
 } // namespace

@@ -8,7 +8,7 @@
 #include <system_error>
 
 #if defined(_WIN32)
-#include <windows.h>
+#include "toolkit/win/Win.h"
 #endif
 
 namespace payload_test {

@@ -2,7 +2,7 @@
 // written out like the installer's work file, and walked to the four files in their order.
 #include <gtest/gtest.h>
 
-#include <windows.h>
+#include "toolkit/win/Win.h"
 
 #include "PayloadTestUtil.h"
 

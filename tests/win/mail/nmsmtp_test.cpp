@@ -137,7 +137,7 @@ TEST_F(Smtp, DefaultsAndTheSettingsThatReachTheMail)
     const std::string part(reinterpret_cast<const char*>(Client->MailStream().Memory()) + size,
                            static_cast<std::size_t>(Client->MailStream().Size()) - size);
     EXPECT_EQ(part.rfind("--" + Client->Boundary() + "\r\n", 0), 0u);
-    EXPECT_NE(part.find("x-uuencode\r\nContent-Disposition: attachment; filename=\"abc.bin\"\r\n\r\n#86)C\r\n"),
+    EXPECT_NE(part.find("x-uuencode\r\nContent-Disposition: attachment; filename=\"abc.bin\"\r\n\r\nbegin 644 abc.bin\r\n#86)C\r\n"),
               std::string::npos);
     EXPECT_EQ(Client->ExtractAddress("To: Name <a@b> x"), "a@b");
     Client->ClearParameters();

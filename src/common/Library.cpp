@@ -1,4 +1,4 @@
-#include "app/Library.h"
+#include "common/Library.h"
 
 TLibrary* Library = nullptr;
 

@@ -6,6 +6,11 @@
 
 #include <imm.h>
 #include <objbase.h>
+#include <wincrypt.h>
+#ifndef SECURITY_WIN32
+#define SECURITY_WIN32
+#endif
+#include <sspi.h>
 
 #include <utility>
 
@@ -80,11 +85,28 @@ struct TSocket {
     static void Free(THandle Handle) noexcept { closesocket(Handle); }
 };
 
+// SSPI credential and context handles are two-word values whose empty value is -1 in both.
+template <typename H, auto FreeFunction>
+struct TSspi {
+    using THandle = H;
+    static THandle Empty() noexcept { return THandle{~ULONG_PTR{0}, ~ULONG_PTR{0}}; }
+    static bool Valid(THandle Handle) noexcept { return Handle.dwLower != ~ULONG_PTR{0} && Handle.dwUpper != ~ULONG_PTR{0}; }
+    static void Free(THandle Handle) noexcept { FreeFunction(&Handle); }
+};
+
 inline void FreeRegKey(HKEY Key) noexcept { RegCloseKey(Key); }
 inline void FreeGdiObject(HGDIOBJ Object) noexcept { DeleteObject(Object); }
 inline void FreeMemoryDC(HDC DC) noexcept { DeleteDC(DC); }
 inline void FreeWindow(HWND Window) noexcept { DestroyWindow(Window); }
 inline void FreeCoTaskMem(void* Memory) noexcept { CoTaskMemFree(Memory); }
+inline void FreeLocalMem(void* Memory) noexcept { LocalFree(Memory); }
+inline void FreeCertContext(PCCERT_CONTEXT Context) noexcept { CertFreeCertificateContext(Context); }
+inline void FreeCertStore(HCERTSTORE Store) noexcept { CertCloseStore(Store, 0); }
+inline void FreeCertChain(PCCERT_CHAIN_CONTEXT Chain) noexcept { CertFreeCertificateChain(Chain); }
+inline void FreeCertChainEngine(HCERTCHAINENGINE Engine) noexcept { CertFreeCertificateChainEngine(Engine); }
+inline void FreeSspiBuffer(void* Buffer) noexcept { FreeContextBuffer(Buffer); }
+inline void FreeCredentials(PCredHandle Handle) noexcept { FreeCredentialsHandle(Handle); }
+inline void FreeSecurityContext(PCtxtHandle Handle) noexcept { DeleteSecurityContext(Handle); }
 
 } // namespace HandleTraits
 
@@ -103,6 +125,19 @@ using TBitmapHandle = TGdiHandle<HBITMAP>;
 using TPenHandle = TGdiHandle<HPEN>;
 // A DC from CreateCompatibleDC.
 using TMemoryDC = TUniqueHandle<HandleTraits::TNullEmpty<HDC, HandleTraits::FreeMemoryDC>>;
+
+// Memory a system function allocated with LocalAlloc for the caller (CRYPT_DECODE_ALLOC_FLAG).
+template <typename T>
+using TLocalMem = TUniqueHandle<HandleTraits::TNullEmpty<T*, HandleTraits::FreeLocalMem>>;
+// Certificates (crypt32): a certificate, a store, a built chain, a chain engine of our own.
+using TCertContext = TUniqueHandle<HandleTraits::TNullEmpty<PCCERT_CONTEXT, HandleTraits::FreeCertContext>>;
+using TCertStore = TUniqueHandle<HandleTraits::TNullEmpty<HCERTSTORE, HandleTraits::FreeCertStore>>;
+using TCertChain = TUniqueHandle<HandleTraits::TNullEmpty<PCCERT_CHAIN_CONTEXT, HandleTraits::FreeCertChain>>;
+using TCertChainEngine = TUniqueHandle<HandleTraits::TNullEmpty<HCERTCHAINENGINE, HandleTraits::FreeCertChainEngine>>;
+// SSPI (secur32): credentials, a security context, and a buffer the package allocated.
+using TCredentials = TUniqueHandle<HandleTraits::TSspi<CredHandle, HandleTraits::FreeCredentials>>;
+using TSecurityContext = TUniqueHandle<HandleTraits::TSspi<CtxtHandle, HandleTraits::FreeSecurityContext>>;
+using TSspiBuffer = TUniqueHandle<HandleTraits::TNullEmpty<void*, HandleTraits::FreeSspiBuffer>>;
 
 // Memory the shell or COM allocated for the caller (an item list, a string), freed with
 // CoTaskMemFree.

@@ -95,14 +95,12 @@ char Base64Digit(int Value)
     return '=';
 }
 
-std::string MakeEncodedWord(const std::string& S)
+std::string Base64Text(std::string_view Bytes)
 {
-    static constexpr char kPrefix[] = "=?iso-2022-jp?B?";
-    const std::size_t length = TextLength(S);
     std::string result;
-    result.reserve(sizeof kPrefix + (length + 2) / 3 * 4 + 2);
-    result += kPrefix;
-    const auto byteAt = [&S](std::size_t k) { return static_cast<int>(static_cast<unsigned char>(S[k])); };
+    result.reserve((Bytes.size() + 2) / 3 * 4);
+    const auto byteAt = [Bytes](std::size_t k) { return static_cast<int>(static_cast<unsigned char>(Bytes[k])); };
+    const std::size_t length = Bytes.size();
     std::size_t i = 0;
     for (; i + 3 <= length; i += 3) {
         const int b0 = byteAt(i);
@@ -126,6 +124,10 @@ std::string MakeEncodedWord(const std::string& S)
         result += Base64Digit((b1 & 15) << 2);
         result += '=';
     }
-    result += "?=";
     return result;
+}
+
+std::string MakeEncodedWord(const std::string& S)
+{
+    return "=?iso-2022-jp?B?" + Base64Text(std::string_view(S).substr(0, TextLength(S))) + "?=";
 }

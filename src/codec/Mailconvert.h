@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 // Converts Shift_JIS bytes, up to the first 0 byte, to ISO-2022-JP. Only ESC $ B and ESC ( B are
 // written, and only where the mode changes; the result (and so every line of it) ends in ASCII.
@@ -20,3 +21,5 @@ std::string MakeEncodedWord(const std::string& S);
 
 // The Base64 character of a value 0 to 63; "=" for any other value.
 char Base64Digit(int Value);
+// RFC 4648 Base64 of Bytes, every byte (NUL too), padded with "=", no line breaks.
+std::string Base64Text(std::string_view Bytes);

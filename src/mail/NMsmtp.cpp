@@ -14,7 +14,12 @@ TNMSMTP::~TNMSMTP()
 
 void TNMSMTP::Connect()
 {
-    Open([this] { TPowersock::Connect(); });
+    Open([this] {
+        TPowersock::Connect();
+        if (Security() == ssTls) {
+            Secure();
+        }
+    });
 }
 
 void TNMSMTP::Disconnect()

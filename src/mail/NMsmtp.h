@@ -1,6 +1,8 @@
-// TNMSMTP: the SMTP client component, the dialogue of SmtpDialogue.h over the socket layer. It
-// greets with HELO only (no extensions, no authentication, no encryption), sends the one mail
-// held in PostMessage, and can ask VRFY and EXPN. Win32, GUI thread: every wait for the server
+// TNMSMTP: the SMTP client component, the dialogue of SmtpDialogue.h over the socket layer. By
+// default it greets with HELO only (no extensions, no authentication, no encryption); with
+// Security it submits over TLS (STARTTLS, or TLS from the first byte), verifying the server's
+// certificate, and authenticates inside TLS. It sends the one mail held in PostMessage, and can
+// ask VRFY and EXPN. Win32, GUI thread: every wait for the server
 // pumps the message loop, so the owner's handlers run during an operation; Busy keeps a second
 // SendMail or ExpandList from starting inside one.
 //
@@ -22,7 +24,8 @@ public:
     explicit TNMSMTP(TComponent* AOwner);
     ~TNMSMTP() override;
 
-    // Connects, reads the greeting and sends HELO, then fires OnConnect (TSmtpDialogue::Open).
+    // Connects (with Security ssTls, the TLS handshake right after), reads the greeting and
+    // sends HELO or EHLO, STARTTLS and AUTH, then fires OnConnect (TSmtpDialogue::Open).
     void Connect() override;
     // Clears Canceled, so that QUIT still goes out after a cancel, then TSmtpDialogue::Quit.
     void Disconnect() override;
@@ -30,6 +33,11 @@ public:
     void Abort() override;
     // The after-abort hook: closes without QUIT and drops what waits to be read.
     void AbortResume(TObject* Sender);
+
+    // One certificate authority in PEM trusted for the server's certificate besides the
+    // system's roots; empty: the system's alone. The certificate must name Host.
+    const std::string& CertificateAuthority() const noexcept { return FCertificateAuthority; }
+    void SetCertificateAuthority(std::string Value) { FCertificateAuthority = std::move(Value); }
 
     // OnConnect is the dialogue's own (greeting and HELO done); the socket layer's connect event
     // stays TPowersock::OnConnect.
@@ -43,8 +51,11 @@ private:
     bool LinesConnected() const override { return Connected(); }
     void RequireConnection() override { CertifyConnect(); }
     void CloseLines() override { TPowersock::Disconnect(); }
+    void Secure() override { StartTls({Host(), FCertificateAuthority}); }
+    bool LinesSecured() const override { return Secured(); }
     void ReplyBegins() override { FReplyTimer.emplace(*this); }
     void ReplyEnds() noexcept override { FReplyTimer.reset(); }
 
     std::optional<TTimerScope> FReplyTimer;
+    std::string FCertificateAuthority;
 };

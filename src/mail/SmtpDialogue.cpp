@@ -1,5 +1,9 @@
 #include "mail/SmtpDialogue.h"
 
+#include <algorithm>
+#include <cctype>
+
+#include "codec/Mailconvert.h"
 #include "net/PsockText.h"
 #include "toolkit/SysUtils.h"
 
@@ -35,6 +39,33 @@ private:
     TSmtpLines& FLines;
 };
 
+// The words after the code of an EHLO reply line offering Keyword ("AUTH PLAIN LOGIN", or the
+// older "AUTH=PLAIN LOGIN"), upper-cased; empty when the reply offers no such keyword.
+std::vector<std::string> Offered(const TSmtpReply& Reply, std::string_view Keyword)
+{
+    for (const std::string& line : Reply.Lines) {
+        std::string text = line.size() > 4 ? line.substr(4) : std::string();
+        while (!text.empty() && (text.back() == '\r' || text.back() == '\n')) text.pop_back();
+        std::transform(text.begin(), text.end(), text.begin(), [](char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); });
+        std::replace(text.begin(), text.end(), '=', ' ');
+        std::vector<std::string> words;
+        for (std::size_t at = 0; at < text.size();) {
+            const std::size_t end = std::min(text.find(' ', at), text.size());
+            if (end > at) words.push_back(text.substr(at, end - at));
+            at = end + 1;
+        }
+        if (!words.empty() && words[0] == Keyword) return words;
+    }
+    return {};
+}
+
+// A reply line for a message: without its line end.
+std::string Trimmed(std::string Line)
+{
+    while (!Line.empty() && (Line.back() == '\r' || Line.back() == '\n')) Line.pop_back();
+    return Line;
+}
+
 } // namespace
 
 TSmtpDialogue::TSmtpDialogue(TSmtpLines& Lines, TObject* Sender)
@@ -56,6 +87,7 @@ TSmtpReply TSmtpDialogue::Converse(const std::string* Line, bool Lenient)
         TReplyScope scope(FLines);
         line = Line != nullptr ? FLines.Exchange(*Line) : FLines.ReadLine();
         reply.First = line;
+        reply.Lines.push_back(line);
         reply.Number = line.empty() ? 0 : ReplyNumberOf(line);
         int lines = 1;
         std::size_t bytes = line.size();
@@ -70,6 +102,7 @@ TSmtpReply TSmtpDialogue::Converse(const std::string* Line, bool Lenient)
             }
             line = FLines.ReadLine();
             bytes += line.size();
+            reply.Lines.push_back(line);
         }
     }
     if (line.empty()) {
@@ -108,6 +141,13 @@ void TSmtpDialogue::Open(const std::function<void()>& Connect)
         TBusyScope busy(FBusy);
         // Refused here, before there is a connection to leave half greeted.
         (void)HeloCommand(FUserID);
+        if (!FUserName.empty() || !FPassword.empty()) {
+            if (FSecurity == ssNone) {
+                throw ESmtpSecurityError("Credentials are sent over TLS only: the security setting is none");
+            }
+            CheckLineSafe("UserName", FUserName);
+            CheckLineSafe("Password", FPassword);
+        }
         Connect();
         try {
             Greet();
@@ -130,10 +170,40 @@ void TSmtpDialogue::Open(const std::function<void()>& Connect)
 void TSmtpDialogue::Greet()
 {
     Require(Converse(nullptr, false), ReplyAccepted);
-    // The handler may change UserID; it is asked once per connection.
+    if (FSecurity == ssNone) {
+        Introduce("HELO");
+        return;
+    }
+    // With security, EHLO only: a server that refuses it gets no HELO, which would drop the
+    // capabilities that say whether it can secure the mail.
+    TSmtpReply capabilities = Introduce("EHLO");
+    if (FSecurity == ssStartTls) {
+        if (Offered(capabilities, "STARTTLS").empty()) {
+            FLines.CloseLines();
+            throw ESmtpSecurityError("The server does not offer STARTTLS: the mail is not sent unencrypted");
+        }
+        const TSmtpReply start = Command("STARTTLS");
+        if (start.Number < 200 || start.Number >= 300) {
+            FLines.CloseLines();
+            throw ESmtpSecurityError("The server refused STARTTLS: " + Trimmed(start.Last));
+        }
+        FLines.Secure();
+        // What the server said before TLS may have been changed on the way: asked again.
+        capabilities = Introduce("EHLO");
+    }
+    if (!FUserName.empty()) {
+        Authenticate(capabilities);
+    }
+}
+
+TSmtpReply TSmtpDialogue::Introduce(const char* Verb)
+{
+    // The handler may change UserID; it is asked once.
     for (int tries = 0;; ++tries) {
-        if (Command(HeloCommand(FUserID)).Number < HeloAccepted) {
-            return;
+        (void)HeloCommand(FUserID); // refuses a UserID that would end its line
+        TSmtpReply reply = Command(std::string(Verb) + " " + FUserID);
+        if (reply.Number < HeloAccepted) {
+            return reply;
         }
         bool handled = false;
         if (tries == 0 && OnAuthenticationFailed) {
@@ -142,6 +212,35 @@ void TSmtpDialogue::Greet()
         if (!handled) {
             throw Exception("Authentication failed");
         }
+    }
+}
+
+void TSmtpDialogue::Authenticate(const TSmtpReply& Capabilities)
+{
+    // Never outside TLS, whatever led here.
+    if (!FLines.LinesSecured()) {
+        FLines.CloseLines();
+        throw ESmtpSecurityError("Credentials are sent over TLS only");
+    }
+    const std::vector<std::string> methods = Offered(Capabilities, "AUTH");
+    const auto offers = [&methods](std::string_view Method) {
+        return std::find(methods.begin() + (methods.empty() ? 0 : 1), methods.end(), Method) != methods.end();
+    };
+    constexpr int16_t AuthAccepted = 235, AuthContinue = 334;
+    TSmtpReply reply;
+    if (offers("PLAIN")) {
+        reply = Command("AUTH PLAIN " + Base64Text(std::string(1, '\0') + FUserName + '\0' + FPassword));
+    } else if (offers("LOGIN")) {
+        reply = Command("AUTH LOGIN");
+        if (reply.Number == AuthContinue) reply = Command(Base64Text(FUserName));
+        if (reply.Number == AuthContinue) reply = Command(Base64Text(FPassword));
+    } else {
+        FLines.CloseLines();
+        throw ESmtpSecurityError(methods.empty() ? "The server does not offer AUTH"
+                                                 : "The server offers no AUTH method this client has (PLAIN, LOGIN)");
+    }
+    if (reply.Number != AuthAccepted) {
+        throw Exception("Authentication failed: " + Trimmed(reply.Last));
     }
 }
 

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "toolkit/Classes.h"
 #include "mail/NMExtstr.h"
@@ -34,6 +35,18 @@ constexpr int16_t QuitAccepted = 339;
 constexpr int SmtpReplyMaxLines = 1000;
 constexpr std::size_t SmtpReplyMaxBytes = 1 << 20;
 
+// How the dialogue protects the mail. ssNone: plain SMTP with HELO, exactly as the client has
+// always spoken. ssStartTls: EHLO, STARTTLS (required), the TLS handshake, EHLO again. ssTls:
+// the connection is TLS from its first byte (the connection's own Connect does the handshake),
+// then EHLO. With TLS, AUTH follows when credentials are set; credentials never go out without it.
+enum TSmtpSecurity : uint8_t { ssNone, ssStartTls, ssTls };
+
+// The secure road refused: STARTTLS not offered or refused, no AUTH the client can use, or
+// credentials without TLS. Nothing of the mail and no credential has been sent.
+class ESmtpSecurityError : public Exception {
+    using Exception::Exception;
+};
+
 // What the dialogue needs of a connection.
 class TSmtpLines {
 public:
@@ -50,16 +63,21 @@ public:
     virtual void RequireConnection() = 0;
     // Ends the connection without a word.
     virtual void CloseLines() = 0;
+    // Puts TLS under the connection (the handshake, the server's certificate verified); raises
+    // and closes the connection when it fails.
+    virtual void Secure() = 0;
+    virtual bool LinesSecured() const = 0;
     // Around each command and its whole reply: the connection's time-out bounds them together.
     virtual void ReplyBegins() {}
     virtual void ReplyEnds() noexcept {}
 };
 
-// One reply: the number of its first line, its first and last lines.
+// One reply: the number of its first line, its first and last lines, and all of them.
 struct TSmtpReply {
     int16_t Number = 0;
     std::string First;
     std::string Last;
+    std::vector<std::string> Lines;
 };
 
 class TSmtpDialogue {
@@ -72,9 +90,11 @@ public:
 
     // ---- the operations
     // Sets Busy, runs Connect (the connection's own), reads the greeting and sends HELO (asking
-    // OnAuthenticationFailed at most once when it is refused), then fires OnConnect after Busy
-    // has been cleared. A refused greeting or HELO sends QUIT and closes before the error
-    // leaves. UserID is checked before anything is opened.
+    // OnAuthenticationFailed at most once when it is refused) or, with Security, EHLO, STARTTLS
+    // and AUTH; then fires OnConnect after Busy has been cleared. A refused greeting or HELO
+    // sends QUIT and closes before the error leaves; a refusal of the secure road ends the
+    // connection (ESmtpSecurityError, or the TLS layer's error). UserID and the credentials are
+    // checked before anything is opened.
     void Open(const std::function<void()>& Connect);
     // QUIT, then the close in every case; a QUIT reply above QuitAccepted raises after the
     // close. A connection that is already gone is only closed.
@@ -105,6 +125,12 @@ public:
     // ---- properties
     const std::string& UserID() const noexcept { return FUserID; }
     void SetUserID(std::string Value) { FUserID = std::move(Value); }
+    TSmtpSecurity Security() const noexcept { return FSecurity; }
+    void SetSecurity(TSmtpSecurity Value) noexcept { FSecurity = Value; }
+    // The account for AUTH (PLAIN or LOGIN, whichever the server offers); empty: no AUTH.
+    const std::string& UserName() const noexcept { return FUserName; }
+    void SetUserName(std::string Value) { FUserName = std::move(Value); }
+    void SetPassword(std::string Value) { FPassword = std::move(Value); }
     TPostMessage& PostMessage() noexcept { return *FPostMessage; }
     const TPostMessage& PostMessage() const noexcept { return *FPostMessage; }
     // The header of the last assembled mail; OnSendStart handlers change it here.
@@ -147,6 +173,10 @@ private:
     // Exception(Reply.Last) when the number is at or above Limit.
     static void Require(const TSmtpReply& Reply, int16_t Limit);
     void Greet();
+    // HELO or EHLO with UserID, asking OnAuthenticationFailed at most once; the accepted reply.
+    TSmtpReply Introduce(const char* Verb);
+    // AUTH with the credentials over TLS, as the EHLO reply Capabilities offers it.
+    void Authenticate(const TSmtpReply& Capabilities);
     // SendMail from the checks to the accepted mail.
     void SendMailSteps();
     TAttachmentEvents AttachmentEvents();
@@ -155,6 +185,9 @@ private:
     TSmtpLines& FLines;
     TObject* FSender;
     std::string FUserID;
+    TSmtpSecurity FSecurity = ssNone;
+    std::string FUserName;
+    std::string FPassword;
     std::unique_ptr<TPostMessage> FPostMessage;
     std::unique_ptr<TExStringList> FFinalHeader;
     UUMethods FEncodeType = uuMime;

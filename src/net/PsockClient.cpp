@@ -151,6 +151,10 @@ void TPowersock::TakeSocket(SOCKET Socket)
     }
     FSocketHandle = std::move(taken);
     FConnectTried = false;
+    // A new socket starts plain.
+    FTls.reset();
+    FPlain.clear();
+    FRawOut.clear();
 }
 
 void TPowersock::SelectEvents()
@@ -414,6 +418,7 @@ void TPowersock::RequestCloseSocket()
     StatusMessage(4, "Request Close Socket");
     FConnected = false;
     std::exception_ptr failure;
+    EndTls();
     if (FSocketHandle) {
         const SOCKET closing = FSocketHandle.Release();
         const bool closed = closesocket(closing) == 0;
@@ -442,6 +447,23 @@ void TPowersock::RequestCloseSocket()
     if (failure) {
         std::rethrow_exception(failure);
     }
+}
+
+void TPowersock::EndTls() noexcept
+{
+    if (!FTls) {
+        return;
+    }
+    try {
+        if (FConnected && !FTls->PeerClosed()) {
+            const std::string bye = FTls->Shutdown();
+            send(FSocketHandle.Get(), bye.data(), static_cast<int>(bye.size()), 0);
+        }
+    } catch (...) { // the socket closes all the same
+    }
+    FTls.reset();
+    FPlain.clear();
+    FRawOut.clear();
 }
 
 void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)

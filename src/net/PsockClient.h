@@ -25,6 +25,7 @@
 #include "toolkit/win/Handles.h"
 #include "net/PsockText.h"
 #include "net/PsockTimer.h"
+#include "net/Tls.h"
 
 // The notification window's private messages: socket events (the event in the low word of
 // lParam, its error code in the high word, the socket in wParam), and lookup completions (the
@@ -130,6 +131,15 @@ public:
     void CertifyConnect();
     // Ends the current wait, from any thread: the operation raises its cancel or abort report.
     void Cancel();
+    // Puts TLS under the connected socket: drops whatever the peer sent before (it answers
+    // nothing asked), makes the handshake within the time-out and verifies the peer's
+    // certificate (Settings). From then on every operation reads and writes through it, with the
+    // same waits, time-outs, Cancel and counts (of the application's bytes), until the
+    // connection closes. A failed handshake raises ETlsError (EAbortError "TLS handshake
+    // aborted" for a time-out or Cancel) and closes the connection.
+    void StartTls(const TTlsSettings& Settings);
+    // Whether the connection goes through TLS.
+    bool Secured() const noexcept { return FTls != nullptr; }
 
     std::string GetRemoteIP();
     // The first address of the local host name; empty when the name does not resolve.
@@ -242,7 +252,8 @@ protected:
     // A time-out counted from now on, for a transfer whose bound is its time without progress.
     void RestartTimeOut() noexcept;
 
-    // ---- the receive step and the send step: every byte of the connection passes here.
+    // ---- the receive step and the send step: every byte of the connection passes here (through
+    // TLS once StartTls has succeeded).
     // What a look at the connection found, besides a count of bytes (> 0).
     static constexpr int32_t InputClosed = 0;        // the peer has ended the connection
     static constexpr int32_t InputNone = -1;         // nothing has come (yet)
@@ -254,8 +265,11 @@ protected:
     int32_t ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet = false);
     // Hands up to Count bytes to the connection: the count taken (0 only when the system says
     // so), or -1 when it takes nothing now. A connection that ended is acted on (PeerClosed)
-    // before the socket error is raised.
+    // before the socket error is raised. Through TLS, what it takes may not all be on the wire
+    // yet: SendPending says when it is.
     int32_t SendStep(const char* Data, int32_t Count);
+    // Sends what TLS has made of the bytes taken and not yet sent; true when nothing is left.
+    bool SendPending();
     // Hands Count bytes to the connection, waiting while it takes none; BytesSent, OnPacketSent
     // and a pump of the thread's messages after each piece when Counted (the file and stream
     // senders). False when a send reported 0 bytes. Ends early on Canceled.
@@ -337,6 +351,11 @@ private:
     void ArmTimer();
     // Closes the socket of a failed connect attempt and takes a fresh one, firing nothing.
     void RenewSocket();
+    // The socket's own bytes, beneath TLS: as ReceiveStep and SendStep without it.
+    int32_t ReceiveRaw(char* Into, int32_t Max, bool Peek, bool Quiet);
+    int32_t SendRaw(const char* Data, int32_t Count);
+    // Ends TLS on the socket that is closing: the close_notify, when the socket takes it now.
+    void EndTls() noexcept;
 
     std::unique_ptr<TPsockWindow> FMessageWindow;
     bool FOpenSocket = true;
@@ -361,4 +380,11 @@ private:
     std::unique_ptr<TLookupBuffer> FHostEntryBuffer;
     HANDLE FLookupTask = nullptr;
     std::vector<std::pair<HANDLE, std::unique_ptr<TLookupBuffer>>> FAbandonedLookups;
+    // TLS on the connection: the session, what it decrypted and nobody read yet (TLS reads
+    // whole records, so the component holds what follows a line), what it encrypted and the
+    // socket did not take yet, and room for what the socket gives.
+    std::unique_ptr<TTlsClient> FTls;
+    std::string FPlain;
+    std::string FRawOut;
+    std::vector<char> FRawIn;
 };

@@ -43,7 +43,7 @@ void TPowersock::AbortEnding(const char* Text)
 // ---------------------------------------------------------------------------------------------
 // The receive step and the send step.
 
-int32_t TPowersock::ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet)
+int32_t TPowersock::ReceiveRaw(char* Into, int32_t Max, bool Peek, bool Quiet)
 {
     const int n = recv(FSocketHandle.Get(), Into, Max, Peek ? MSG_PEEK : 0);
     if (n > 0) {
@@ -73,7 +73,32 @@ int32_t TPowersock::ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet)
     return InputNone;
 }
 
-int32_t TPowersock::SendStep(const char* Data, int32_t Count)
+int32_t TPowersock::ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet)
+{
+    if (!FTls) {
+        return ReceiveRaw(Into, Max, Peek, Quiet);
+    }
+    while (FPlain.empty()) {
+        if (FTls->PeerClosed()) {
+            PeerClosed();
+            return InputClosed;
+        }
+        const int32_t n = ReceiveRaw(FRawIn.data(), static_cast<int32_t>(FRawIn.size()), false, Quiet);
+        if (n <= 0) {
+            return n;
+        }
+        FTls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
+        FPlain += FTls->Decrypt();
+    }
+    const auto n = static_cast<int32_t>(std::min<std::size_t>(static_cast<std::size_t>(Max), FPlain.size()));
+    std::memcpy(Into, FPlain.data(), static_cast<std::size_t>(n));
+    if (!Peek) {
+        FPlain.erase(0, static_cast<std::size_t>(n));
+    }
+    return n;
+}
+
+int32_t TPowersock::SendRaw(const char* Data, int32_t Count)
 {
     const int n = send(FSocketHandle.Get(), Data, Count, 0);
     if (n >= 0) {
@@ -87,6 +112,99 @@ int32_t TPowersock::SendStep(const char* Data, int32_t Count)
         PeerClosed();
     }
     RaiseSocketError(error);
+}
+
+// A record at a time: the plaintext taken is what one record holds.
+constexpr int32_t TlsPiece = 16384;
+
+int32_t TPowersock::SendStep(const char* Data, int32_t Count)
+{
+    if (!FTls) {
+        return SendRaw(Data, Count);
+    }
+    if (!SendPending()) {
+        return -1;
+    }
+    const int32_t piece = std::min(Count, TlsPiece);
+    FRawOut = FTls->Encrypt(std::string_view(Data, static_cast<std::size_t>(piece)));
+    SendPending();
+    return piece;
+}
+
+bool TPowersock::SendPending()
+{
+    std::size_t sent = 0;
+    while (sent < FRawOut.size()) {
+        const int32_t n = SendRaw(FRawOut.data() + sent, static_cast<int32_t>(std::min<std::size_t>(FRawOut.size() - sent, INT32_MAX)));
+        if (n <= 0) {
+            break;
+        }
+        sent += static_cast<std::size_t>(n);
+    }
+    FRawOut.erase(0, sent);
+    return FRawOut.empty();
+}
+
+void TPowersock::StartTls(const TTlsSettings& Settings)
+{
+    StatusMessage(8, "Start TLS");
+    if (FTls) {
+        throw ESockError("TLS already started");
+    }
+    // Whatever the peer sent after its last answer and before the handshake answers nothing
+    // that was asked: it is dropped, never read as a reply (a server, or someone on the line,
+    // may have put commands of its own there).
+    DropStaleReadNotices();
+    while (ReceiveRaw(IOBuffer.data(), IOBufferSize, false, false) > 0) {
+    }
+    auto tls = std::make_unique<TTlsClient>(Settings);
+    FRawIn.resize(IOBufferSize);
+    FRawOut = tls->Start();
+    bool complete = false;
+    try {
+        TTimerScope timer(*this);
+        WaitUntil([&] {
+            for (;;) {
+                if (!SendPending()) {
+                    return false; // the socket says when it takes more
+                }
+                if (complete) {
+                    return true;
+                }
+                std::string out;
+                complete = tls->Handshake(out);
+                FRawOut += out;
+                if (!out.empty() || complete) {
+                    continue;
+                }
+                const int32_t n = ReceiveRaw(FRawIn.data(), static_cast<int32_t>(FRawIn.size()), false, false);
+                if (n == InputNone) {
+                    return false;
+                }
+                if (n <= 0) {
+                    throw ETlsError(ETlsError::trHandshake, 0, "TLS: the server ended the connection during the handshake");
+                }
+                tls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
+            }
+        });
+    } catch (...) {
+        FRawOut.clear();
+        if (FConnected) {
+            RequestCloseSocket();
+        }
+        throw;
+    }
+    if (!complete) {
+        FRawOut.clear();
+        if (FConnected) {
+            RequestCloseSocket();
+        }
+        AbortEnding("TLS handshake aborted");
+        throw ETlsError(ETlsError::trHandshake, 0, "TLS: the handshake did not end");
+    }
+    // Application bytes may have come with the handshake's last message.
+    FPlain = tls->Decrypt();
+    FTls = std::move(tls);
 }
 
 bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
@@ -117,7 +235,7 @@ bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
                 }
             }
         }
-        return true;
+        return SendPending();
     });
     return !ended;
 }

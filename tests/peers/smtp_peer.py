@@ -28,7 +28,13 @@ Control: TCP on 127.0.0.1:<control>. A request is one line; a response starts wi
 
 A script: {"rules": [rule, ...], "record": true, "port": 0}. "record": false keeps nothing
 (benchmarks); "port" asks for that port on 127.0.0.1 instead of a free one (for a program built
-to use a fixed port).
+to use a fixed port). Submission over TLS:
+  "tls": "starttls" | "implicit"   STARTTLS offered and required before any mail command, or
+                                   TLS from the first byte
+  "certs": "DIR", "cert": "server.pem"   the chain presented (leaf.key is its key), as
+                                   tests/peers/make_test_certs.sh makes them
+  "auth": {"user": "u", "password": "p"}   AUTH (PLAIN, LOGIN) required, inside TLS only
+The transcript shows a handshake as "# tls" and what went inside it in the clear.
 A rule: {"on": "greeting" | a command ("HELO", "RCPT" ...) | "." (the end of the data),
          "nth": k       only the k-th such command of the session (from 1),
          "arg": "text"  only when the command's argument contains the text,
@@ -71,7 +77,9 @@ from pathlib import Path
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import mail_check  # noqa: E402
 
-from aiosmtpd.smtp import SMTP  # noqa: E402
+import ssl  # noqa: E402
+
+from aiosmtpd.smtp import SMTP, AuthResult  # noqa: E402
 
 HOST_NAME = 'peer.test'
 IDENT = 'test peer'
@@ -210,8 +218,16 @@ class PeerHandler:
 
 class RecordingSMTP(SMTP):
     def __init__(self, listener):
+        secure = {}
+        if listener.tls == 'starttls':
+            secure = {'tls_context': listener.context, 'require_starttls': True}
+        if listener.auth:
+            # Inside TLS only: with STARTTLS the server offers AUTH after it; from the first
+            # byte the whole session is inside.
+            secure.update(auth_required=True, auth_require_tls=listener.tls != 'implicit',
+                          authenticator=listener.authenticate)
         super().__init__(PeerHandler(), hostname=HOST_NAME, ident=IDENT, loop=listener.peer.loop,
-                         data_size_limit=64 << 20)
+                         data_size_limit=64 << 20, **secure)
         self.listener = listener
         self.rec = None
         self.greeted = False
@@ -224,7 +240,12 @@ class RecordingSMTP(SMTP):
 
     # -- the wire ---------------------------------------------------------------------------
     def connection_made(self, transport):
-        self.rec = self.listener.new_session()
+        if self.rec is None:
+            self.rec = self.listener.new_session()
+            if self.listener.tls == 'implicit':
+                self.rec.lines.append('# tls')
+        elif self.listener.record:
+            self.rec.lines.append('# tls') # the STARTTLS handshake is done
         super().connection_made(transport)
 
     def data_received(self, data):
@@ -315,10 +336,24 @@ class Listener:
         self.changed = asyncio.Event()
         self.server = None
         self.port = int(script.get('port', 0))
+        self.tls = script.get('tls')
+        self.auth = script.get('auth')
+        self.context = None
+        if self.tls:
+            certs = Path(script['certs'])
+            self.context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            self.context.load_cert_chain(certs / script.get('cert', 'server.pem'), certs / 'leaf.key')
+
+    def authenticate(self, server, session, envelope, mechanism, auth_data):
+        self.peer.touch()
+        good = (auth_data.login.decode('utf-8', 'replace') == self.auth.get('user') and
+                auth_data.password.decode('utf-8', 'replace') == self.auth.get('password'))
+        return AuthResult(success=good)
 
     async def open(self):
         self.server = await self.peer.loop.create_server(lambda: RecordingSMTP(self), '127.0.0.1', self.port,
-                                                         reuse_address=True)
+                                                         reuse_address=True,
+                                                         ssl=self.context if self.tls == 'implicit' else None)
         self.port = self.server.sockets[0].getsockname()[1]
 
     def new_session(self):

@@ -36,6 +36,7 @@ public:
     std::string Mail;
     bool Connected = false;
 
+    bool Secured = false;
     void Open()
     {
         Connected = true;
@@ -54,7 +55,19 @@ public:
         for (const auto& [v, r] : defaults) {
             if (v == verb) reply = r;
         }
-        Answer(verb, reply);
+        // A relay for submission: STARTTLS before TLS, AUTH inside it; AUTH LOGIN asks for the
+        // user name and the password in turn.
+        if (verb == "EHLO") reply = Secured ? "250-peer.test\r\n250 AUTH PLAIN LOGIN" : "250-peer.test\r\n250 STARTTLS";
+        if (verb == "STARTTLS") reply = "220 go ahead";
+        if (verb == "AUTH") {
+            LoginStep = Command == "AUTH LOGIN" ? 1 : 0;
+            Answer("AUTH", LoginStep ? "334 VXNlcm5hbWU6" : "235 accepted");
+        } else if (LoginStep > 0) {
+            Answer("AUTH", LoginStep++ == 1 ? "334 UGFzc3dvcmQ6" : "235 accepted");
+            LoginStep %= 3;
+        } else {
+            Answer(verb, reply);
+        }
         return ReadLine();
     }
     std::string ReadLine() override
@@ -88,6 +101,16 @@ public:
         if (!Connected) throw Exception("Not Connected");
     }
     void CloseLines() override { Close(); }
+    void Secure() override
+    {
+        if (const TRule* rule = Find("tls"); rule != nullptr && rule->Close) {
+            Close();
+            throw Exception("TLS: the server's certificate is not from a trusted certificate authority");
+        }
+        Secured = true;
+        Transcript.push_back("# tls");
+    }
+    bool LinesSecured() const override { return Secured; }
     void ReplyBegins() override { ++Depth; }
     void ReplyEnds() noexcept override { --Depth; }
     int Depth = 0;
@@ -123,6 +146,7 @@ private:
         if (Connected) Transcript.push_back("# closed");
         Connected = false;
     }
+    int LoginStep = 0;
     std::deque<std::string> Pending;
     std::map<std::string, int> Seen;
 };
@@ -334,6 +358,80 @@ TEST_F(SmtpDialogue, EveryReplyThatDecidesSomething)
         if (std::string(row.name).find("not the header") != std::string::npos) {
             EXPECT_EQ(Server.Mail.find("late@"), std::string::npos); // no To line holds it
         }
+    }
+}
+
+
+// Submission over TLS: the secure road taken whole, or refused before anything of the mail or a
+// credential goes out (every transcript below is the whole session).
+TEST_F(SmtpDialogue, SecureSubmission)
+{
+    const std::string greeting = "< 220 peer.test ready";
+    const std::string plain = "> EHLO tester|< 250-peer.test|< 250 STARTTLS";
+    const std::string starttls = plain + "|> STARTTLS|< 220 go ahead|# tls";
+    const std::string secured = "> EHLO tester|< 250-peer.test|< 250 AUTH PLAIN LOGIN";
+    const std::string mail = Joined({Envelope, "> DATA|< 354 go on|= mail|> .|< 250 queued", Quit});
+    const std::string authPlain = "> AUTH PLAIN AHVzZXIAc2VjcmV0|< 235 accepted";
+    const struct {
+        const char* name;
+        TSmtpSecurity security;
+        bool credentials;
+        std::vector<TRule> rules;
+        std::string events;
+        std::string transcript;
+    } rows[] = {
+        {"STARTTLS", ssStartTls, false, {}, "connect|send start+|success", Joined({greeting, starttls, secured, mail})},
+        {"STARTTLS and AUTH PLAIN", ssStartTls, true, {}, "connect|send start+|success",
+         Joined({greeting, starttls, secured, authPlain, mail})},
+        {"AUTH LOGIN when only it is offered", ssStartTls, true, {{"EHLO", 2, "250-peer.test\r\n250 AUTH=LOGIN"}},
+         "connect|send start+|success",
+         Joined({greeting, starttls, "> EHLO tester|< 250-peer.test|< 250 AUTH=LOGIN",
+                 "> AUTH LOGIN|< 334 VXNlcm5hbWU6|> dXNlcg==|< 334 UGFzc3dvcmQ6|> c2VjcmV0|< 235 accepted", mail})},
+        {"TLS from the first byte", ssTls, true, {}, "connect|send start+|success",
+         Joined({"# tls", greeting, secured, authPlain, mail})},
+        {"STARTTLS not offered", ssStartTls, true, {{"EHLO", 0, "250 peer.test"}},
+         "error: The server does not offer STARTTLS: the mail is not sent unencrypted",
+         Joined({greeting, "> EHLO tester|< 250 peer.test|# closed"})},
+        {"STARTTLS answered 454", ssStartTls, true, {{"STARTTLS", 0, "454 TLS not available"}},
+         "error: The server refused STARTTLS: 454 TLS not available",
+         Joined({greeting, plain, "> STARTTLS|< 454 TLS not available|# closed"})},
+        {"a handshake that fails", ssStartTls, true, {{"tls", 0, "", true}},
+         "error: TLS: the server's certificate is not from a trusted certificate authority",
+         Joined({greeting, plain, "> STARTTLS|< 220 go ahead|# closed"})},
+        {"EHLO refused: no HELO instead", ssStartTls, false, {{"EHLO", 0, "502 not here"}}, "error: Authentication failed",
+         Joined({greeting, "> EHLO tester|< 502 not here", Quit})},
+        {"AUTH refused", ssStartTls, true, {{"AUTH", 0, "535 bad credentials"}}, "error: Authentication failed: 535 bad credentials",
+         Joined({greeting, starttls, secured, "> AUTH PLAIN AHVzZXIAc2VjcmV0|< 535 bad credentials", Quit})},
+        {"no AUTH method the client has", ssStartTls, true, {{"EHLO", 2, "250-peer.test\r\n250 AUTH CRAM-MD5"}},
+         "error: The server offers no AUTH method this client has (PLAIN, LOGIN)",
+         Joined({greeting, starttls, "> EHLO tester|< 250-peer.test|< 250 AUTH CRAM-MD5|# closed"})},
+        {"credentials without TLS", ssNone, true, {}, "error: Credentials are sent over TLS only: the security setting is none", ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        SetUp();
+        TSmtpDialogue& D = *Dialogue;
+        Server.Rules = row.rules;
+        D.SetSecurity(row.security);
+        if (row.credentials) {
+            D.SetUserName("user");
+            D.SetPassword("secret");
+        }
+        try {
+            D.Open([this, &row] {
+                Server.Open();
+                if (row.security == ssTls) Server.Secure();
+            });
+        } catch (const Exception& e) {
+            Events += (Events.empty() ? "" : "|") + ("error: " + e.Message());
+        }
+        try {
+            D.Quit();
+        } catch (const Exception& e) {
+            Events += "|quit error: " + e.Message();
+        }
+        EXPECT_EQ(Events, row.events);
+        EXPECT_EQ(Joined(Server.Transcript), row.transcript);
     }
 }
 

@@ -44,12 +44,13 @@ public:
         for (auto& l : lines) l = l.substr(0, l.find('\n'));
         return lines;
     }
-    // A listener answering as Rules (a JSON list) say: its id and port, or -1 and 0.
-    std::pair<int, int> Listen(const std::string& Rules)
+    // A listener answering as Rules (a JSON list) say, with the script's other settings in
+    // Settings (JSON members: "tls", "auth" ...): its id and port, or -1 and 0.
+    std::pair<int, int> Listen(const std::string& Rules, const std::string& Settings = "")
     {
         std::string rules = Rules;
         rules.erase(std::remove(rules.begin(), rules.end(), '\n'), rules.end());
-        const auto reply = Request("LISTEN {\"rules\":" + rules + "}");
+        const auto reply = Request("LISTEN {\"rules\":" + rules + (Settings.empty() ? "" : "," + Settings) + "}");
         int id = -1, port = 0;
         EXPECT_EQ(std::sscanf(reply[0].c_str(), "OK %d %d", &id, &port), 2) << reply[0];
         return {id, port};

@@ -5,7 +5,9 @@
 
 #include "toolkit/win/Win.h"
 
+#include <algorithm>
 #include <fstream>
+#include <iterator>
 #include <functional>
 #include <string>
 #include <vector>
@@ -256,6 +258,76 @@ TEST_F(Smtp, HostileServersEndTheAttempt)
         Run([this] { Client->Connect(); }, true);
         EXPECT_LE(GetTickCount() - start, c.mostMs);
         EXPECT_EQ(Events, c.events);
+    }
+}
+
+// Submission over TLS to a real server (aiosmtpd with the test authority's certificates): the
+// mail arrives whole over STARTTLS and over TLS from the first byte, authenticated inside TLS;
+// every refusal leaves the server without a mail command and without a credential.
+TEST_F(Smtp, SecureSubmissionToARealServer)
+{
+    const char* dir = std::getenv("TLS_PEER_DIR");
+    ASSERT_NE(dir, nullptr) << "no TLS_PEER_DIR: the test certificates are missing";
+    const std::string certs = std::string(dir) + "/certs";
+    std::string windowsCerts = "Z:" + certs;
+    std::replace(windowsCerts.begin(), windowsCerts.end(), '/', '\\');
+    std::ifstream in(windowsCerts + "\\ca.pem", std::ios::binary);
+    const std::string authority((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_NE(authority.find("BEGIN CERTIFICATE"), std::string::npos);
+    const std::string auth = R"("auth":{"user":"setup","password":"s3cret"},"certs":)" + Json(certs);
+    const struct {
+        const char* name;
+        std::string settings; // the listener's script beyond its rules
+        const char* rules;
+        TSmtpSecurity security;
+        const char* host;
+        bool trusted; // the test authority given
+        const char* error; // "" when the mail goes
+    } rows[] = {
+        {"STARTTLS", R"("tls":"starttls",)" + auth, "[]", ssStartTls, "localhost", true, ""},
+        {"TLS from the first byte", R"("tls":"implicit",)" + auth, "[]", ssTls, "localhost", true, ""},
+        {"the server's reply to STARTTLS followed by bytes of its own", R"("tls":"starttls",)" + auth,
+         R"([{"on":"STARTTLS","raw":"220 go ahead\r\n250-injected\r\n250 AUTH PLAIN\r\n","pass":true}])", ssStartTls,
+         "localhost", true, ""},
+        {"an authority nobody trusts", R"("tls":"starttls",)" + auth, "[]", ssStartTls, "localhost", false,
+         "TLS: the server's certificate is not from a trusted certificate authority"},
+        {"a certificate for another host", R"("tls":"starttls","cert":"other.pem",)" + auth, "[]", ssStartTls, "localhost",
+         true, "TLS: the server's certificate is for another host than localhost"},
+        {"an expired certificate", R"("tls":"implicit","cert":"expired.pem",)" + auth, "[]", ssTls, "127.0.0.1", true,
+         "TLS: the server's certificate has expired or is not yet valid"},
+        {"STARTTLS not offered", auth, "[]", ssStartTls, "localhost", true,
+         "The server does not offer STARTTLS: the mail is not sent unencrypted"},
+        {"STARTTLS answered 454", R"("tls":"starttls",)" + auth, R"([{"on":"STARTTLS","reply":"454 4.7.0 not now"}])",
+         ssStartTls, "localhost", true, "The server refused STARTTLS: 454 4.7.0 not now"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        Renew();
+        const auto [id, port] = Peer().Listen(row.rules, row.settings);
+        Client->SetPort(port);
+        Client->SetHost(row.host);
+        Client->SetSecurity(row.security);
+        Client->SetUserName("setup");
+        Client->SetPassword("s3cret");
+        Client->SetCertificateAuthority(row.trusted ? authority : "");
+        Run([this] { Client->Connect(); }, false);
+        const auto transcript = Peer().Request("TRANSCRIPT " + std::to_string(id));
+        std::string session;
+        for (std::size_t i = 1; i < transcript.size(); ++i) session += transcript[i] + "|";
+        if (*row.error == 0) {
+            EXPECT_EQ(Events, "connect|send start+|success");
+            EXPECT_NE(session.find("# tls|"), std::string::npos) << session;
+            EXPECT_NE(session.find("> AUTH PLAIN "), std::string::npos) << session;
+            EXPECT_LT(session.find("# tls|"), session.find("> AUTH")) << session;
+            const auto check = Peer().Request("CHECK {\"listener\":" + std::to_string(id) + ",\"body\":" +
+                                              Json("\r\nhello\r\n.dot\r\n") + "}");
+            EXPECT_EQ(check[0], "OK");
+        } else {
+            EXPECT_EQ(Events, std::string("error: ") + row.error);
+            EXPECT_EQ(session.find("> AUTH"), std::string::npos) << session;
+            EXPECT_EQ(session.find("> MAIL"), std::string::npos) << session;
+            EXPECT_EQ(session.find("s3cret"), std::string::npos) << session;
+        }
     }
 }
 

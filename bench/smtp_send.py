@@ -3,19 +3,22 @@
 package and sent with smtplib.send_message to the SMTP test peer (aiosmtpd on loopback).
 
 usage: smtp_send.py [--file FILE | --size BYTES] [--runs N] [--what build|send]
-                    [--peer-dir DIR] [--keep-peer]
+                    [--peer-dir DIR] [--keep-peer] [--starttls CERTS]
 
 --file names the attachment (the same bytes the client under test sends); without it, --size
 random bytes (10 MiB by default, fixed seed). --what build times only building and flattening
 the message (no network). Otherwise a peer is started in a temporary folder (or the running one
 in --peer-dir is used) and asked for a listener that records nothing, and the mail is sent
-there. Each time is the best of --runs rounds. Output, one "name value" a line:
+there; with --starttls the listener requires STARTTLS with the certificates in CERTS (as
+tests/peers/make_test_certs.sh makes them) and smtplib verifies the server against CERTS/ca.pem.
+Each time is the best of --runs rounds. Output, one "name value" a line:
   build_seconds        building the message (the email package encodes the attachment here)
                        and flattening it to bytes as send_message does
   message_bytes        the flattened message's size
   send_seconds         send_message of a message built beforehand: flattening and transfer
   build_send_seconds   building and sending, one after the other: the yardstick for the
                        client's SendMail (assemble, encode, transfer)
+  handshake_seconds    (--starttls) connecting, EHLO, STARTTLS and the TLS handshake, EHLO
   peer_smtp_port       the listener used (with --keep-peer the peer stays up; stop it with
                        smtp_peer.py stop DIR, the folder is printed as peer_dir)
 """
@@ -26,6 +29,7 @@ import random
 import shutil
 import smtplib
 import socket
+import ssl
 import sys
 import tempfile
 import time
@@ -56,19 +60,32 @@ def best(runs, f):
     return t
 
 
-def listener_port(peer_dir: Path) -> int:
+def listener_port(peer_dir: Path, certs=None) -> int:
     ports = smtp_peer.read_ports(peer_dir)
+    script = {'record': False}
+    if certs:
+        script.update(tls='starttls', certs=str(certs))
     with socket.create_connection(('127.0.0.1', int(ports['control'])), timeout=30) as s:
-        s.sendall(b'LISTEN ' + json.dumps({'record': False}).encode() + b'\n')
+        s.sendall(b'LISTEN ' + json.dumps(script).encode() + b'\n')
         reply = s.makefile('rb').readline().decode().split()
     if reply[0] != 'OK':
         raise RuntimeError('the peer refused a listener: %s' % ' '.join(reply))
     return int(reply[2])
 
 
-def send(port: int, msg: EmailMessage):
-    with smtplib.SMTP('127.0.0.1', port, timeout=120) as s:
+def open_session(port: int, certs=None) -> smtplib.SMTP:
+    s = smtplib.SMTP('127.0.0.1', port, timeout=120)
+    if certs:
+        s.ehlo('bench')
+        s.starttls(context=ssl.create_default_context(cafile=str(Path(certs) / 'ca.pem')))
+        s.ehlo('bench')
+    else:
         s.helo('bench')
+    return s
+
+
+def send(port: int, msg: EmailMessage, certs=None):
+    with open_session(port, certs) as s:
         s.send_message(msg)
 
 
@@ -80,6 +97,7 @@ def main(argv):
     parser.add_argument('--what', choices=('build', 'send'), default='send')
     parser.add_argument('--peer-dir')
     parser.add_argument('--keep-peer', action='store_true')
+    parser.add_argument('--starttls', metavar='CERTS')
     args = parser.parse_args(argv[1:])
     if args.file:
         data = Path(args.file).read_bytes()
@@ -99,10 +117,13 @@ def main(argv):
     if own_peer and smtp_peer.start_peer(peer_dir, quiet=True) != 0:
         return 1
     try:
-        port = listener_port(peer_dir)
+        certs = args.starttls
+        port = listener_port(peer_dir, certs)
         msg = build(data, name)
-        print('send_seconds %.6f' % best(args.runs, lambda: send(port, msg)))
-        print('build_send_seconds %.6f' % best(args.runs, lambda: send(port, build(data, name))))
+        print('send_seconds %.6f' % best(args.runs, lambda: send(port, msg, certs)))
+        print('build_send_seconds %.6f' % best(args.runs, lambda: send(port, build(data, name), certs)))
+        if certs:
+            print('handshake_seconds %.6f' % best(args.runs, lambda: open_session(port, certs).quit()))
         print('peer_smtp_port %d' % port)
         if own_peer and args.keep_peer:
             print('peer_dir %s' % peer_dir)

@@ -15,6 +15,13 @@ extern const char* const HeloDomain;
 extern const char* const Sender;
 extern const char* const Registration;
 extern const char* const SupportMailbox;
+// How the mail goes: 0 plain SMTP, 1 STARTTLS, 2 TLS from the first byte (TSmtpSecurity).
+extern const int SmtpSecurity;
+// A certificate authority in PEM trusted besides the system's roots ("" for none), and the AUTH
+// account ("" for none). Both are inside the program, where anyone can read them.
+extern const char* const CertificateAuthority;
+extern const char* const AuthUser;
+extern const char* const AuthPassword;
 } // namespace RegistrationConfig
 
 // The controls' contents at the moment the send button is pressed.

@@ -187,6 +187,10 @@ TSendDataForm::TSendDataForm(TComponent* AOwner)
     NMSMTP1->SetReportLevel(0);
     // HELO names the sending domain: a mailbox there is refused by servers that check it.
     NMSMTP1->SetUserID(RegistrationConfig::HeloDomain);
+    NMSMTP1->SetSecurity(static_cast<TSmtpSecurity>(RegistrationConfig::SmtpSecurity));
+    NMSMTP1->SetCertificateAuthority(RegistrationConfig::CertificateAuthority);
+    NMSMTP1->SetUserName(RegistrationConfig::AuthUser);
+    NMSMTP1->SetPassword(RegistrationConfig::AuthPassword);
     NMSMTP1->PostMessage().SetFromAddress(RegistrationConfig::Sender);
     NMSMTP1->PostMessage().ToAddress().SetText(RegistrationConfig::Registration);
     NMSMTP1->PostMessage().SetSubject(SSubject);
@@ -290,6 +294,10 @@ void TSendDataForm::BitBtn1Click(TObject*)
         StatusBar1->SetSimpleText(SConnecting);
         try {
             NMSMTP1->Connect();
+        } catch (const ETlsError& e) {
+            SecureRoadFailed(e);
+        } catch (const ESmtpSecurityError& e) {
+            SecureRoadFailed(e);
         } catch (const Exception& e) {
             // After Retry the failed attempt's error is not reported; the loop starts the new
             // one now that the component has returned.
@@ -360,6 +368,17 @@ void TSendDataForm::AskRetry(const char* Text)
     }
     ShowMessage(SupportNotice());
     Hide();
+}
+
+void TSendDataForm::SecureRoadFailed(const Exception& E)
+{
+    // As a connection that could not be made, with the reason in the status line: Retry or
+    // Cancel, and after Cancel the error path with the reason.
+    StatusBar1->SetSimpleText(E.Message());
+    AskRetry(SConnectFailed);
+    if (!FRetry) {
+        ErrorPath(E);
+    }
 }
 
 void TSendDataForm::ErrorPath(const Exception& E)

@@ -82,6 +82,8 @@ private:
     // which starts the new attempt once the failed call has returned; any other answer gives up.
     void AskRetry(const char* Text);
     // An error that left Connect: reported, the attempt given up and the window hidden.
+    // The secure road refused (the TLS handshake, STARTTLS): the connection-failure way.
+    void SecureRoadFailed(const Exception& E);
     void ErrorPath(const Exception& E);
 
     bool FSending = false;

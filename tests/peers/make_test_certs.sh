@@ -7,7 +7,10 @@
 #   rogue-chain.pem       localhost and 127.0.0.1 signed by a second authority, followed by that
 #                         authority (a server presenting a root nobody trusts)
 #   leaf.key              the key of every leaf above
+#   ca.key                the test authority's key
 # usage: make_test_certs.sh DIR
+# A DIR that already holds ca.pem and ca.key keeps its authority: only the rest is made anew (a
+# program built to trust that authority goes on trusting the fresh certificates).
 set -eu
 [ $# -eq 1 ] || { echo "usage: $0 DIR" >&2; exit 2; }
 dir=$1
@@ -18,9 +21,14 @@ trap 'rm -rf "$work"' EXIT
 # authority NAME SUBJECT: a self-signed authority in $work/NAME.pem with its key and a database
 # for "openssl ca" (which, unlike "openssl x509", takes any start and end date).
 authority() {
+  if [ "$1" = ca ] && [ -s "$dir/ca.pem" ] && [ -s "$dir/ca.key" ]; then
+    cp "$dir/ca.pem" "$work/ca.pem"
+    cp "$dir/ca.key" "$work/ca.key"
+  else
   openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/$1.key" -out "$work/$1.pem" -days 3650 \
     -subj "/CN=$2" -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
     2>/dev/null
+  fi
   mkdir -p "$work/$1.db"
   : >"$work/$1.db/index.txt"
   cat >"$work/$1.cnf" <<EOF
@@ -60,6 +68,7 @@ openssl genrsa -out "$dir/leaf.key" 2048 2>/dev/null
 authority ca "Setup Test Authority"
 authority rogue "Setup Rogue Authority"
 cp "$work/ca.pem" "$dir/ca.pem"
+cp "$work/ca.key" "$dir/ca.key"
 leaf ca "$dir/server.pem" localhost "DNS:localhost,IP:127.0.0.1" "$now" "$later"
 leaf ca "$dir/expired.pem" localhost "DNS:localhost,IP:127.0.0.1" 20200101000000Z 20201231000000Z
 leaf ca "$dir/other.pem" other.example "DNS:other.example" "$now" "$later"

@@ -14,6 +14,13 @@ else()
 endif()
 if(WIN32)
   target_compile_definitions(setup_options INTERFACE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 STRICT)
+  # Reproducible programs: two builds of the same sources in different folders, at different
+  # times, give the same bytes. The linker writes no time stamp into the PE header, and paths
+  # (__FILE__, debug information) name the source and build folders by fixed words; the last
+  # map that matches wins, so the build folder, often inside the sources, comes second.
+  target_compile_options(setup_options INTERFACE
+    "-ffile-prefix-map=${CMAKE_SOURCE_DIR}=source" "-ffile-prefix-map=${CMAKE_BINARY_DIR}=build")
+  target_link_options(setup_options INTERFACE -Wl,--no-insert-timestamp)
 endif()
 if(SETUP_FUZZ)
   # Every unit of ours gives the fuzzer coverage feedback and is checked by the sanitizers, not

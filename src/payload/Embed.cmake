@@ -1,7 +1,9 @@
 # The archive Setup.exe carries, as resource "DAVAREDURAVU" of type "SMZ" in the object library
 # payload_archive_resource. What goes in, in order of precedence:
 #   -DSETUP_PAYLOAD_ARCHIVE=FILE  a ready archive, embedded as it is (checked with mkpayload list)
-#   -DSETUP_PAYLOAD_DIR=DIR       the four files found in DIR, packed
+#   -DSETUP_PAYLOAD_DIR=DIR       the files of DIR, packed: the four the installer needs first,
+#                                 in its order, then any others (subfolders as "folder\name")
+#                                 in byte order of their paths
 #   neither                       the stand-ins of payload/, packed
 # mkpayload is built for the host, by a host configure of tools/mkpayload in host-tools/.
 enable_language(RC)
@@ -41,10 +43,23 @@ else()
   if(SETUP_PAYLOAD_DIR)
     get_filename_component(dir "${SETUP_PAYLOAD_DIR}" ABSOLUTE)
     foreach(name ${payload_names})
-      if(NOT EXISTS "${dir}/${name}")
+      if(NOT EXISTS "${dir}/${name}" OR IS_DIRECTORY "${dir}/${name}")
         list(JOIN payload_names ", " needed)
-        message(FATAL_ERROR "SETUP_PAYLOAD_DIR: ${dir} has no ${name} (it needs ${needed})")
+        message(FATAL_ERROR "SETUP_PAYLOAD_DIR: ${dir} has no file ${name} (it needs ${needed})")
       endif()
+      list(APPEND inputs "${dir}/${name}")
+    endforeach()
+    # The rest of the folder goes along; mkpayload judges their names when it packs.
+    file(GLOB_RECURSE others LIST_DIRECTORIES false RELATIVE "${dir}" CONFIGURE_DEPENDS "${dir}/*")
+    list(REMOVE_ITEM others ${payload_names})
+    foreach(name IN LISTS others)
+      # A ";" in a name splits it in two here, and mkpayload takes NAME=FILE apart at the first "=".
+      if(name MATCHES "=")
+        message(FATAL_ERROR "SETUP_PAYLOAD_DIR: ${dir}/${name}: a name holding \"=\" cannot be packed")
+      elseif(NOT EXISTS "${dir}/${name}")
+        message(FATAL_ERROR "SETUP_PAYLOAD_DIR: ${dir}/${name} cannot be packed: a broken link, or part of a name holding \";\"")
+      endif()
+      list(APPEND payload_names "${name}")
       list(APPEND inputs "${dir}/${name}")
     endforeach()
     set(what "the files of ${dir}")

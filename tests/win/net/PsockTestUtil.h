@@ -214,6 +214,7 @@ public:
     using TPowersock::SetWSAError;
     using TPowersock::SocketErrorStr;
     using TPowersock::TimerFired;
+    using TPowersock::Close;
 };
 
 class Psock : public ::testing::Test {

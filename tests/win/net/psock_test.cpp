@@ -46,6 +46,37 @@ TEST(ThreadTimer, SameIntervalAgainDoesNotRestartTheCount)
     EXPECT_LT(first, 650u); // a restart would have fired at 700 ms at the earliest
 }
 
+// A new Interval or a new OnTimer starts the count again; a timer the system cannot set is "No
+// Timer" (its window gone behind its back).
+TEST(ThreadTimer, ChangesRestartTheCountAndAFailureIsNoTimer)
+{
+    for (const bool handler : {false, true}) {
+        SCOPED_TRACE(handler ? "OnTimer" : "Interval");
+        TThreadTimer timer(nullptr);
+        DWORD fired = 0;
+        const DWORD start = GetTickCount();
+        const auto record = [&](TObject*) {
+            if (fired == 0) fired = GetTickCount() - start;
+        };
+        timer.SetInterval(400);
+        timer.SetOnTimer(record);
+        PumpFor(300);
+        handler ? timer.SetOnTimer(record) : (timer.SetInterval(401), void());
+        ASSERT_TRUE(PumpUntil([&] { return fired != 0; }));
+        EXPECT_GE(fired, 650u); // counted from the change, at 300 ms
+    }
+    TThreadTimer timer(nullptr);
+    timer.SetInterval(50);
+    DestroyWindow(timer.TimerWindow());
+    std::string raised;
+    try {
+        timer.SetOnTimer([](TObject*) {});
+    } catch (const Exception& e) {
+        raised = e.Message();
+    }
+    EXPECT_EQ(raised, "No Timer");
+}
+
 TEST(ThreadTimer, HandlerExceptionIsShownAndTheTimerKeepsFiring)
 {
     Boxes.clear();

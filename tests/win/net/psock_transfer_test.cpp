@@ -300,4 +300,69 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
     DeleteFileA(path.c_str());
 }
 
+
+// The small rules of the client: what each operation reports at level 8, ClearInput's one
+// receive, ReadLn without a connection, a capture into the middle of a stream.
+TEST_F(Psock, SmallRulesOfTheClient)
+{
+    const std::string block = Pattern(70000);
+    TPeer peer([&](TPeer& p) {
+        p.Send(block);
+        p.RecvLine();
+        p.Send("XY");
+        p.Hold();
+    });
+    ConnectTo(peer);
+    ASSERT_TRUE(PumpUntil([&] {
+        char buffer[65536];
+        return recv(Sock->SocketHandle(), buffer, sizeof buffer, MSG_PEEK) == 65536;
+    }));
+    Sleep(100); // the rest of the block
+    Sock->ClearInput(); // one receive: 65,536 bytes go, the rest stays
+    EXPECT_EQ(Sock->Read(0), block.substr(65536));
+    Sock->Writeln("next");
+    TMemoryStream stream;
+    stream.WriteBuffer("abcdef", 6);
+    stream.SetPosition(2);
+    ASSERT_TRUE(PumpUntil([&] { return Sock->DataAvailable(); }));
+    Sock->CaptureStream(stream, -1);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(stream.Memory()), 6), "abXYef");
+
+    TSocketHandle spare(socket(AF_INET, SOCK_STREAM, 0));
+    std::string error;
+    const struct {
+        const char* status;
+        std::function<void()> run;
+    } rows[] = {
+        {"Closing Socket", [&] { Sock->Close(spare); }},
+        {"Canceling", [&] { Sock->Cancel(); }},
+        {"Abort", [&] { Sock->Abort(); }},
+        {"Getting Remote IP", [&] { Sock->GetRemoteIP(); }},
+        {"Getting Local IP", [&] { Sock->GetLocalIP(); }},
+        {"Getting LastError Number", [&] { Sock->LastErrorNo(); }},
+        {"Setting LastError Number", [&] { Sock->SetLastErrorNo(0); }},
+        {"Setting Winsock Error", [&] { Sock->SetWSAError(10061, "x"); }},
+        {"Looking Up Error Message", [&] { Sock->SocketErrorStr(10061, error); }},
+        {"Data Available", [&] { Sock->DataAvailable(); }},
+        {"Clearing Input", [&] { Sock->ClearInput(); }},
+        {"Checking Connection", [&] { Sock->CertifyConnect(); }},
+        {"Read( 0 )", [&] { Sock->Read(0); }},
+        {"Capture String", [&] { std::string s; Sock->CaptureString(s, -1); }},
+        {"Disconnecting", [&] { Sock->Disconnect(); }},
+    };
+    for (const auto& row : rows) {
+        Statuses.clear();
+        Sock->SetTimeOut(100);
+        try {
+            row.run();
+        } catch (const Exception&) { // an abort ending, after the status
+        }
+        EXPECT_EQ(Statuses.empty() ? "" : Statuses.front(), row.status);
+    }
+    // Not connected any more: ReadLn gives an empty line at once, with the socket's 10057.
+    EXPECT_FALSE(Sock->Connected());
+    EXPECT_EQ(Sock->ReadLn(), "");
+    EXPECT_EQ(Sock->LastErrorNo(), WSAENOTCONN);
+}
+
 } // namespace

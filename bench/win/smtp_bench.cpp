@@ -17,7 +17,7 @@
 
 #include "BenchUtil.h"
 #include "toolkit/win/Handles.h"
-#include "mail/NMsmtp.h"
+#include "mail/win/NMsmtp.h"
 
 namespace {
 

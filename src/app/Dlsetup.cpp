@@ -10,7 +10,7 @@
 #include "toolkit/win/Registry.h"
 #include "toolkit/win/ResourceStream.h"
 #include "toolkit/win/SelectDir.h"
-#include "mail/Senddata.h"
+#include "mail/win/Senddata.h"
 #include "toolkit/SysUtils.h"
 
 TSetupForm* SetupForm = nullptr;

@@ -6,7 +6,7 @@
 #include "toolkit/win/Application.h"
 #include "app/Dlsetup.h"
 #include "common/Library.h"
-#include "mail/Senddata.h"
+#include "mail/win/Senddata.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {

@@ -4,6 +4,6 @@
 // own (PsockServer.h). Win32 (Windows Sockets 1.1), GUI thread.
 #pragma once
 
-#include "net/PsockTimer.h"
-#include "net/PsockClient.h"
-#include "net/PsockServer.h"
+#include "net/win/PsockTimer.h"
+#include "net/win/PsockClient.h"
+#include "net/win/PsockServer.h"

@@ -18,7 +18,7 @@
 #include "MessageBoxRecorder.h"
 #include "toolkit/win/Registry.h"
 #include "toolkit/win/SelectDir.h"
-#include "mail/Senddata.h"
+#include "mail/win/Senddata.h"
 #include "toolkit/SysUtils.h"
 
 namespace {

@@ -17,7 +17,7 @@
 
 #include "toolkit/win/Application.h"
 #include "MessageBoxRecorder.h"
-#include "mail/Senddata.h"
+#include "mail/win/Senddata.h"
 #include "SmtpPeer.h"
 
 inline const std::string Title = "doduza　領収書発行セットアップ";

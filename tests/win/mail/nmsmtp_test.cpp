@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "toolkit/win/Forms.h"
-#include "mail/NMsmtp.h"
+#include "mail/win/NMsmtp.h"
 #include "SmtpPeer.h"
 #include "../net/PsockTestUtil.h"
 

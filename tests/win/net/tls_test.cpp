@@ -15,7 +15,7 @@
 #include <string_view>
 #include <utility>
 
-#include "net/Tls.h"
+#include "net/win/Tls.h"
 #include "toolkit/win/Handles.h"
 #include "Loopback.h"
 

@@ -1,4 +1,4 @@
-#include "net/Tls.h"
+#include "net/win/Tls.h"
 
 #include "toolkit/win/Win.h"
 

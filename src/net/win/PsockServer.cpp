@@ -1,6 +1,6 @@
 // The listening side: TPowersock's Listen and Accept, and the server that serves each accepted
 // connection with an instance of its own class on a thread of its own.
-#include "net/PsockServer.h"
+#include "net/win/PsockServer.h"
 
 #include <algorithm>
 

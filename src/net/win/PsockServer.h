@@ -8,7 +8,7 @@
 
 #include "toolkit/Thread.h"
 #include "toolkit/win/Handles.h"
-#include "net/PsockClient.h"
+#include "net/win/PsockClient.h"
 
 // Private to the listening server: a client thread whose Serve has returned hands its instance
 // back to the thread that owns the instance's windows (wParam: the instance).

@@ -2,7 +2,7 @@
 // component: the readers look, then take exactly the bytes they need, so whatever follows a
 // line stays in the socket for the next call. Every byte goes through the receive step and the
 // send step, every wait through WaitUntil.
-#include "net/PsockClient.h"
+#include "net/win/PsockClient.h"
 
 #include <algorithm>
 #include <cstring>

@@ -24,8 +24,8 @@
 #include "toolkit/Classes.h"
 #include "toolkit/win/Handles.h"
 #include "net/PsockText.h"
-#include "net/PsockTimer.h"
-#include "net/Tls.h"
+#include "net/win/PsockTimer.h"
+#include "net/win/Tls.h"
 
 // The notification window's private messages: socket events (the event in the low word of
 // lParam, its error code in the high word, the socket in wParam), and lookup completions (the

@@ -1,5 +1,5 @@
 // TThreadTimer.
-#include "net/PsockTimer.h"
+#include "net/win/PsockTimer.h"
 
 #include "toolkit/win/Application.h"
 #include "toolkit/win/HiddenWindow.h"

@@ -15,7 +15,7 @@
 #include "toolkit/Classes.h"
 #include "toolkit/win/Form.h"
 #include "toolkit/win/InputControls.h"
-#include "mail/NMsmtp.h"
+#include "mail/win/NMsmtp.h"
 #include "mail/Registration.h"
 #include "toolkit/win/StaticControls.h"
 

@@ -1,4 +1,4 @@
-#include "mail/Senddata.h"
+#include "mail/win/Senddata.h"
 
 #include <vector>
 

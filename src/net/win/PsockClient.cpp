@@ -1,6 +1,6 @@
 // TPowersock: start-up, the notification window, name lookup, connect and close, cancel and
 // time-out, the one wait, error and status reports, address queries.
-#include "net/PsockClient.h"
+#include "net/win/PsockClient.h"
 
 #include <algorithm>
 #include <chrono>

@@ -1,4 +1,4 @@
-#include "mail/NMsmtp.h"
+#include "mail/win/NMsmtp.h"
 
 TNMSMTP::TNMSMTP(TComponent* AOwner) : TPowersock(AOwner), TSmtpDialogue(*this, this)
 {

@@ -69,13 +69,13 @@ import re
 import shutil
 import signal
 import socket
-import subprocess
 import sys
 import time
 from pathlib import Path
 
 sys.path.insert(0, str(Path(__file__).resolve().parent))
 import mail_check  # noqa: E402
+import peer_process  # noqa: E402
 
 import ssl  # noqa: E402
 
@@ -514,67 +514,15 @@ class Peer:
 # -- process control --------------------------------------------------------------------------
 
 def read_ports(state_dir: Path):
-    try:
-        text = (state_dir / 'peer.ports').read_text()
-    except OSError:
-        return None
-    return dict(line.split(' ', 1) for line in text.splitlines() if ' ' in line)
-
-
-def is_our_peer(pid: int, state_dir: Path) -> bool:
-    try:
-        args = Path('/proc/%d/cmdline' % pid).read_bytes().split(b'\0')
-    except OSError:
-        return False
-    return (any(a.endswith(b'smtp_peer.py') for a in args) and b'serve' in args
-            and str(state_dir).encode() in args)
+    return peer_process.read_ports(state_dir)
 
 
 def stop_peer(state_dir: Path) -> bool:
-    ports = read_ports(state_dir)
-    if not ports:
-        return False
-    pid = int(ports.get('pid', '0'))
-    if not is_our_peer(pid, state_dir):
-        (state_dir / 'peer.ports').unlink(missing_ok=True)
-        return False
-    try:
-        with socket.create_connection(('127.0.0.1', int(ports['control'])), timeout=5) as s:
-            s.sendall(b'SHUTDOWN\n')
-            s.recv(100)
-    except OSError:
-        os.kill(pid, signal.SIGTERM)
-    deadline = time.monotonic() + 10
-    while is_our_peer(pid, state_dir) and time.monotonic() < deadline:
-        time.sleep(0.05)
-    if is_our_peer(pid, state_dir):
-        os.kill(pid, signal.SIGKILL)
-    return True
+    return peer_process.stop_peer(state_dir, Path(__file__).resolve())
 
 
 def start_peer(state_dir: Path, quiet=False) -> int:
-    state_dir.mkdir(parents=True, exist_ok=True)
-    stop_peer(state_dir)
-    (state_dir / 'peer.ports').unlink(missing_ok=True)
-    with open(state_dir / 'peer.log', 'ab') as log:
-        # The peer holds none of the caller's pipes, so a test runner waiting for this command's
-        # output does not wait for the peer too.
-        proc = subprocess.Popen([sys.executable, str(Path(__file__).resolve()), 'serve', str(state_dir)],
-                                stdin=subprocess.DEVNULL, stdout=log, stderr=log, close_fds=True,
-                                start_new_session=True)
-    deadline = time.monotonic() + 20
-    while read_ports(state_dir) is None:
-        if proc.poll() is not None:
-            sys.stderr.write('the SMTP peer ended at once; see %s\n' % (state_dir / 'peer.log'))
-            return 1
-        if time.monotonic() > deadline:
-            proc.kill()
-            sys.stderr.write('the SMTP peer did not start listening\n')
-            return 1
-        time.sleep(0.05)
-    if not quiet:
-        print((state_dir / 'peer.ports').read_text(), end='')
-    return 0
+    return peer_process.start_peer(state_dir, Path(__file__).resolve(), [], quiet)
 
 
 def request_peer(state_dir: Path, line: str) -> int:

@@ -30,14 +30,14 @@ Control: TCP on 127.0.0.1:<control>, one request line, one response line.
   SHUTDOWN      "OK", then the peer ends
 """
 import os
-import signal
 import socket
 import ssl
-import subprocess
 import sys
 import threading
-import time
 from pathlib import Path
+
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+import peer_process  # noqa: E402
 
 LISTENERS = {
     'modern': ('server.pem', ssl.TLSVersion.TLSv1_2, ssl.TLSVersion.MAXIMUM_SUPPORTED),
@@ -147,61 +147,8 @@ def serve(state_dir: Path, cert_dir: Path):
             connection.sendall(reply.encode() + b'\n')
 
 
-def read_ports(state_dir: Path):
-    try:
-        text = (state_dir / 'peer.ports').read_text()
-    except OSError:
-        return None
-    return dict(line.split(' ', 1) for line in text.splitlines() if ' ' in line)
-
-
-def is_our_peer(pid: int, state_dir: Path) -> bool:
-    try:
-        args = Path('/proc/%d/cmdline' % pid).read_bytes().split(b'\0')
-    except OSError:
-        return False
-    return (any(a.endswith(b'tls_peer.py') for a in args) and b'serve' in args
-            and str(state_dir).encode() in args)
-
-
-def stop_peer(state_dir: Path):
-    ports = read_ports(state_dir)
-    if not ports:
-        return
-    pid = int(ports.get('pid', '0'))
-    if is_our_peer(pid, state_dir):
-        try:
-            with socket.create_connection(('127.0.0.1', int(ports['control'])), timeout=5) as s:
-                s.sendall(b'SHUTDOWN\n')
-                s.recv(100)
-        except OSError:
-            os.kill(pid, signal.SIGTERM)
-        deadline = time.monotonic() + 10
-        while is_our_peer(pid, state_dir) and time.monotonic() < deadline:
-            time.sleep(0.05)
-        if is_our_peer(pid, state_dir):
-            os.kill(pid, signal.SIGKILL)
-    (state_dir / 'peer.ports').unlink(missing_ok=True)
-
-
 def start_peer(state_dir: Path, cert_dir: Path) -> int:
-    state_dir.mkdir(parents=True, exist_ok=True)
-    stop_peer(state_dir)
-    with open(state_dir / 'peer.log', 'ab') as log:
-        # The peer holds none of the caller's pipes, so a test runner waiting for this command's
-        # output does not wait for the peer too.
-        proc = subprocess.Popen([sys.executable, str(Path(__file__).resolve()), 'serve', str(state_dir),
-                                 str(cert_dir)], stdin=subprocess.DEVNULL, stdout=log, stderr=log,
-                                close_fds=True, start_new_session=True)
-    deadline = time.monotonic() + 20
-    while read_ports(state_dir) is None:
-        if proc.poll() is not None or time.monotonic() > deadline:
-            proc.kill()
-            sys.stderr.write('the TLS peer did not start listening; see %s\n' % (state_dir / 'peer.log'))
-            return 1
-        time.sleep(0.05)
-    print((state_dir / 'peer.ports').read_text(), end='')
-    return 0
+    return peer_process.start_peer(state_dir, Path(__file__).resolve(), [cert_dir])
 
 
 def main(argv):
@@ -212,7 +159,7 @@ def main(argv):
         serve(state_dir, cert_dir)
         return 0
     if len(argv) == 3 and argv[1] == 'stop':
-        stop_peer(Path(argv[2]).resolve())
+        peer_process.stop_peer(Path(argv[2]).resolve(), Path(__file__).resolve())
         return 0
     sys.stderr.write(__doc__)
     return 2

@@ -274,6 +274,9 @@ protected:
     // and a pump of the thread's messages after each piece when Counted (the file and stream
     // senders). False when a send reported 0 bytes. Ends early on Canceled.
     bool SendBlock(const char* Data, int32_t Count, bool Counted);
+    // A transfer whose time-out bounds its time without progress moved Count bytes: counted,
+    // the time-out started again, Event fired, the thread's messages pumped. True when Canceled.
+    bool Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event);
     // The peer ended the connection: closes it and opens a fresh socket (a listening server's
     // instance only marks it ended: its socket is its client thread's).
     virtual void PeerClosed();

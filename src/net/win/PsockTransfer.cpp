@@ -207,6 +207,18 @@ void TPowersock::StartTls(const TTlsSettings& Settings)
     FTls = std::move(tls);
 }
 
+bool TPowersock::Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event)
+{
+    Counter += Count;
+    RestartTimeOut();
+    if (Event) {
+        Event(this);
+    }
+    // A long transfer keeps the program's windows alive.
+    ProcessThreadMessages();
+    return FCanceled;
+}
+
 bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
 {
     int32_t sent = 0;
@@ -222,17 +234,8 @@ bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
                 return true;
             }
             sent += n;
-            if (Counted) {
-                FBytesSent += n;
-                RestartTimeOut();
-                if (OnPacketSent) {
-                    OnPacketSent(this);
-                }
-                // A long transfer keeps the program's windows alive.
-                ProcessThreadMessages();
-                if (FCanceled) {
-                    return true;
-                }
+            if (Counted && Progressed(n, FBytesSent, OnPacketSent)) {
+                return true;
             }
         }
         return SendPending();
@@ -446,13 +449,7 @@ void TPowersock::AppendFile(const std::string& FileName)
                     break;
                 }
                 file.WriteBuffer(IOBuffer.data(), n);
-                FBytesRecvd += n;
-                RestartTimeOut();
-                if (OnPacketRecvd) {
-                    OnPacketRecvd(this);
-                }
-                ProcessThreadMessages();
-                if (FCanceled) {
+                if (Progressed(n, FBytesRecvd, OnPacketRecvd)) {
                     return true;
                 }
             }

@@ -59,6 +59,16 @@ protected:
     // A click or a key as the user's arrives: the button changes its own state, then notifies;
     // the key goes to the focused window through the dialog keys.
     static void Press(TWinControl* Button) { SendMessageA(Button->Handle(), BM_CLICK, 0, 0); }
+    // Every control filled, with Japanese names, the second sex, the sixth age and the box ticked.
+    static void FillJapanese(TSendDataForm& f)
+    {
+        f.NameEdit->SetText("ホテル表参道ソ能");
+        f.AdminEdit->SetText("山田　太郎");
+        f.EMailEdit->SetText("taro@example.jp");
+        Press(f.RadioButton2);
+        f.ComboBox1->SetItemIndex(5);
+        Press(f.CheckBox1);
+    }
     static void Key(WPARAM VirtualKey)
     {
         PostMessageA(GetFocus(), WM_KEYDOWN, VirtualKey, 0);

@@ -288,14 +288,7 @@ TEST_F(SendDataWindow, BodyComposedFromTheControlsAndTheUsersShortDate)
     } cases[] = {
         {"yyyy/MM/dd", [](TSendDataForm&) {}, {ymd, "", "", "", false, "男性", ""}},
         {"d.M.yyyy",
-         [](TSendDataForm& f) {
-             f.NameEdit->SetText("ホテル表参道ソ能");
-             f.AdminEdit->SetText("山田　太郎");
-             f.EMailEdit->SetText("taro@example.jp");
-             Press(f.RadioButton2);
-             f.ComboBox1->SetItemIndex(5);
-             Press(f.CheckBox1);
-         },
+         FillJapanese,
          {dmy, "ホテル表参道ソ能", "山田　太郎", "taro@example.jp", true, "女性", "６０代以上"}},
         {"yyyy'年'M'月'd'日'",
          [](TSendDataForm& f) {

@@ -76,14 +76,7 @@ TEST_F(SendDataWindow, RegistrationsAsReceived)
     } cases[] = {
         {"empty form", [](TSendDataForm&) {}, "記入なし", {}},
         {"full form, Japanese names",
-         [](TSendDataForm& f) {
-             f.NameEdit->SetText("ホテル表参道ソ能");
-             f.AdminEdit->SetText("山田　太郎");
-             f.EMailEdit->SetText("taro@example.jp");
-             Press(f.RadioButton2);
-             f.ComboBox1->SetItemIndex(5);
-             Press(f.CheckBox1);
-         },
+         FillJapanese,
          "ホテル表参道ソ能",
          {{5, "施設名 = ホテル表参道ソ能"}, {6, "利用者氏名 = 山田　太郎"}, {11, "e-mail = taro@example.jp"}, {12, "メール受信拒否"},
           {13, "性別 =女性"}, {14, "年齢 =６０代以上"}}},

@@ -3,9 +3,10 @@
 #include "toolkit/SysUtils.h"
 
 #if defined(_WIN32)
-#include "toolkit/win/Win.h"
+#include "toolkit/win/Handles.h"
 const char* const PathDelimiters = "\\:";
 #else
+#include <cstdio>
 #include <sys/stat.h>
 const char* const PathDelimiters = "/";
 #endif
@@ -73,6 +74,31 @@ bool IsLink(const std::string& Path)
 #else
     struct stat st {};
     return lstat(Path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
+#endif
+}
+
+bool IsFileHeld(const std::string& Path)
+{
+#if defined(_WIN32)
+    const TKernelHandle file(CreateFileA(Path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) {
+        return false;
+    }
+    const DWORD error = GetLastError();
+    return error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+#else
+    (void)Path;
+    return false;
+#endif
+}
+
+bool ReplaceFileWith(const std::string& Source, const std::string& Target)
+{
+#if defined(_WIN32)
+    return MoveFileExA(Source.c_str(), Target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return std::rename(Source.c_str(), Target.c_str()) == 0;
 #endif
 }
 

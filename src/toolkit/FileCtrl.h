@@ -27,6 +27,17 @@ bool IsFullPath(std::string_view Path) noexcept;
 // reparse point: writing through it could reach a place outside the folder that holds it.
 bool IsLink(const std::string& Path);
 
+// True when another open handle keeps the existing file Path from being opened for writing
+// without sharing (a running program, a viewer that has it open): it could not be replaced now.
+// A file that is read-only, missing or refused for lack of rights is not held. Always false on
+// the host, whose files are never locked this way.
+bool IsFileHeld(const std::string& Path);
+
+// Puts Source in Target's place in one step (a rename on one volume; the name is replaced,
+// never half-written), waiting until the move is on the disk. False when it could not be done;
+// then Source and Target are as they were.
+bool ReplaceFileWith(const std::string& Source, const std::string& Target);
+
 // Creates Dir with every missing parent. An empty text, or one that is not a full path (it
 // would be made under the current folder), raises EInOutError with SCannotCreateDirectory.
 // One trailing separator is dropped; a text shorter than three bytes, an existing folder, or a

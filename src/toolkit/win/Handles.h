@@ -107,6 +107,7 @@ inline void FreeCertChainEngine(HCERTCHAINENGINE Engine) noexcept { CertFreeCert
 inline void FreeSspiBuffer(void* Buffer) noexcept { FreeContextBuffer(Buffer); }
 inline void FreeCredentials(PCredHandle Handle) noexcept { FreeCredentialsHandle(Handle); }
 inline void FreeSecurityContext(PCtxtHandle Handle) noexcept { DeleteSecurityContext(Handle); }
+inline void FreeLoadedLibrary(HMODULE Module) noexcept { FreeLibrary(Module); }
 
 } // namespace HandleTraits
 
@@ -125,6 +126,9 @@ using TBitmapHandle = TGdiHandle<HBITMAP>;
 using TPenHandle = TGdiHandle<HPEN>;
 // A DC from CreateCompatibleDC.
 using TMemoryDC = TUniqueHandle<HandleTraits::TNullEmpty<HDC, HandleTraits::FreeMemoryDC>>;
+
+// A library loaded at run time (LoadLibraryA), for a system service that older systems lack.
+using TModuleHandle = TUniqueHandle<HandleTraits::TNullEmpty<HMODULE, HandleTraits::FreeLoadedLibrary>>;
 
 // Memory a system function allocated with LocalAlloc for the caller (CRYPT_DECODE_ALLOC_FLAG).
 template <typename T>
@@ -309,4 +313,24 @@ public:
 
 private:
     TCriticalSection& FSection;
+};
+
+// A Restart Manager session, ended through the library's own function (rstrtmgr is loaded at
+// run time, so the function comes with the session). Declare it after the TModuleHandle it
+// lives in. Empty when End is null.
+class TRestartSession {
+public:
+    using TEnd = DWORD(WINAPI*)(DWORD Session);
+    TRestartSession(DWORD Session, TEnd End) noexcept : FSession(Session), FEnd(End) {}
+    ~TRestartSession()
+    {
+        if (FEnd != nullptr) FEnd(FSession);
+    }
+    TRestartSession(const TRestartSession&) = delete;
+    TRestartSession& operator=(const TRestartSession&) = delete;
+    DWORD Get() const noexcept { return FSession; }
+
+private:
+    DWORD FSession;
+    TEnd FEnd;
 };

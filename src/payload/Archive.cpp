@@ -6,7 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <io.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -21,6 +23,7 @@ const char* const SArchiveTrailing = "セットアップデータの終わりの
 const char* const SLinkInFolder = "インストール先フォルダにリンクがあるため、展開を中止しました";
 const char* const SCannotCreateFile = "ファイルを作成できませんでした";
 const char* const SCannotWriteFile = "ファイルを書き込めませんでした";
+const char* const STemporarySuffix = ".~new";
 
 namespace {
 
@@ -172,7 +175,9 @@ bool IsSafeEntryName(std::string_view Name) noexcept
     // dots and spaces only would be "", "." or "..".
     const auto partIsSafe = [&](std::size_t end) {
         const std::string_view part = Name.substr(partStart, end - partStart);
-        return !part.empty() && part.back() != '.' && part.back() != ' ' && !IsDeviceName(part);
+        const std::size_t suffix = std::strlen(STemporarySuffix);
+        const bool temporaryName = part.size() >= suffix && SameText(part.substr(part.size() - suffix), STemporarySuffix);
+        return !part.empty() && part.back() != '.' && part.back() != ' ' && !IsDeviceName(part) && !temporaryName;
     };
     for (std::size_t i = 0; i < Name.size(); ++i) {
         const auto c = static_cast<unsigned char>(Name[i]);
@@ -360,6 +365,27 @@ std::FILE* OpenOutput(const std::string& Path)
 #endif
 }
 
+// The temporary file beside a target. A file of that name left by a run that stopped, or a link
+// planted there, is removed first: the new file is always one this walk made.
+std::FILE* OpenTemporary(const std::string& Temporary)
+{
+    std::remove(Temporary.c_str());
+    return OpenOutput(Temporary);
+}
+
+// Closes a decoded file once its bytes are on the disk, so that the rename that follows never
+// puts a file in place whose content a crash could still lose. False when any of it failed.
+bool CloseWhole(std::FILE* File)
+{
+    bool flushed = std::fflush(File) == 0;
+#if defined(_WIN32)
+    flushed = flushed && _commit(_fileno(File)) == 0;
+#else
+    flushed = flushed && fsync(fileno(File)) == 0;
+#endif
+    return (std::fclose(File) == 0) && flushed;
+}
+
 // The first link on the way from DestFolder to the entry's file (each folder the name makes,
 // then the file itself), or an empty text. DestFolder itself is the user's choice.
 std::string LinkOnTheWay(const std::string& DestFolder, const std::string& Name)
@@ -410,13 +436,16 @@ int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& D
     FilePtr archive(std::fopen(ArchivePath.c_str(), "rb"));
     if (!archive) return -1;
     const uint64_t archiveSize = FileLength(archive.get());
+    const bool extracting = Mode == TWalkMode::Extract;
+    if (extracting && !HeldFilesLetGo(ArchivePath, DestFolder, Progress)) {
+        return 0;
+    }
     Progress.Starting(archiveSize);
 
     TArchiveInput in(archive.get());
     TEntryOutput out;
     TScopedPointer<TArchiveInput> inSlot(FIn, &in);
     TScopedPointer<TEntryOutput> outSlot(FOut, &out);
-    const bool extracting = Mode == TWalkMode::Extract;
 
     // Stops the walk at a failure: the user is told what stopped it, the window is hidden and
     // the result is the failure the caller checks for. Files written so far stay.
@@ -455,6 +484,7 @@ int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& D
         }
 
         const std::string path = EntryOutputPath(DestFolder, name);
+        const std::string temporary = path + STemporarySuffix;
         FilePtr output;
         if (extracting) {
             // A link planted where an entry goes would take the file, or a folder the walk
@@ -476,24 +506,40 @@ int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& D
                     return 0;
                 }
             }
-            output.reset(OpenOutput(path));
+            output.reset(OpenTemporary(temporary));
             if (!output) {
                 return fail(SCannotCreateFile, path);
             }
         }
         Progress.Writing(path);
-        if (last) {
-            // The file stays, empty; the walk ends without counting it.
-            break;
-        }
-        out.Begin(output.get());
         const uint64_t streamStart = in.Offset();
-        const uint64_t produced = DecodeEntry(size);
+        // The last entry (a size of 0) leaves its file empty and is not counted.
+        uint64_t produced = 0;
+        if (!last) {
+            out.Begin(output.get());
+            produced = DecodeEntry(size);
+        }
         if (output) {
-            const bool written = !out.Failed() && std::fclose(output.release()) == 0;
-            if (!written) {
-                return fail(SCannotWriteFile, path);
+            const bool written = !out.Failed() && CloseWhole(output.release());
+            if (!written || produced < size) {
+                std::remove(temporary.c_str());
+                return written ? fail(SArchiveCut, label) : fail(SCannotWriteFile, path);
             }
+            // A target that became held since the walk began is asked about once more.
+            while (!ReplaceFileWith(temporary, path)) {
+                const bool held = IsFileHeld(path);
+                if (!held || !Progress.RetryFilesInUse({path})) {
+                    std::remove(temporary.c_str());
+                    if (!held) {
+                        return fail(SCannotCreateFile, path);
+                    }
+                    Progress.Finished();
+                    return 0;
+                }
+            }
+        }
+        if (last) {
+            break;
         }
         if (produced < size) {
             return fail(SArchiveCut, label);
@@ -506,6 +552,31 @@ int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& D
     }
     Progress.Finished();
     return count;
+}
+
+bool TArchiveExtractor::HeldFilesLetGo(const std::string& ArchivePath, const std::string& DestFolder, TExtractProgress& Progress)
+{
+    // The listing decodes every entry; what it leaves in the ring's carried end is not the
+    // extraction's to see.
+    uint8_t ring[RingSize];
+    std::memcpy(ring, FRing, sizeof ring);
+    TArchiveListing listing;
+    ListArchive(ArchivePath, listing);
+    std::memcpy(FRing, ring, sizeof ring);
+
+    std::vector<std::string> targets;
+    for (const TArchiveEntry& entry : listing.Entries) {
+        std::string path = EntryOutputPath(DestFolder, entry.Name);
+        if (FileExists(path)) targets.push_back(std::move(path));
+    }
+    for (;;) {
+        std::vector<std::string> held;
+        for (const std::string& path : targets) {
+            if (IsFileHeld(path)) held.push_back(path);
+        }
+        if (held.empty()) return true;
+        if (!Progress.RetryFilesInUse(held)) return false;
+    }
 }
 
 int TArchiveExtractor::ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress)

@@ -28,6 +28,16 @@ public:
     virtual void Finished() = 0;
     // A failure the user must be told about, in the system's own words.
     virtual void ShowError(const std::string& Message) = 0;
+    // Files another program holds so that they cannot be replaced: before the first file is
+    // written, every target of the archive that exists and is held; later, the one target whose
+    // new file could not be put in place because it became held meanwhile. True to look again
+    // (the program was closed), false to stop the walk without a message of its own. By
+    // default the walk stops.
+    virtual bool RetryFilesInUse(const std::vector<std::string>& Files)
+    {
+        (void)Files;
+        return false;
+    }
 };
 
 // Messages of the walk (code page 932). The first is the folder failure the installer has always
@@ -42,12 +52,18 @@ extern const char* const SLinkInFolder;    // a link or reparse point where an e
 extern const char* const SCannotCreateFile;
 extern const char* const SCannotWriteFile;
 
+// Each file is decoded into its target's path followed by this, in the target's folder, and
+// renamed into place only when whole. One left by a run that never ended is replaced by the
+// next run's; an entry of that name would be refused as unsafe.
+extern const char* const STemporarySuffix; // ".~new"
+
 // False for an entry name (as stored, every byte) that would put a file outside the destination
 // folder, or that Windows would not store as given, so that two entries could land on one file:
 // empty; a part that is empty (leading, doubled or trailing "\"), made of dots and spaces only
 // ("..", "."), or ends in a dot or a space ("UnInst.exe."); any of < > : " / | ? * (drive
 // letters, streams) or a control byte (0x00 to 0x1F, 0x7F); a Windows device name ("NUL",
-// "con.txt", "COM1"); a lead byte without its trail byte. "\" is the only separator.
+// "con.txt", "COM1"); a lead byte without its trail byte; a part ending in STemporarySuffix in
+// any case, whose file another entry's temporary file would take. "\" is the only separator.
 bool IsSafeEntryName(std::string_view Name) noexcept;
 
 // DestFolder + separator + Name, the separator always inserted. On Windows the separator is "\"
@@ -90,8 +106,12 @@ public:
 
     // Writes every entry of the archive under DestFolder; returns the number of files written,
     // 0 on failure (archive not opened, folder not created, a fault of the archive, an unsafe
-    // name, a link where an entry goes, a file that could not be created or written). Any
-    // failure but the first is shown through Progress. Synchronous.
+    // name, a link where an entry goes, a file that could not be created or written, files in
+    // use that were not let go). Any failure but the first and the files in use is shown
+    // through Progress. Before the first file is written, the targets that exist are checked
+    // for another program holding them (Progress.RetryFilesInUse). Each file is decoded beside
+    // its target and put in place whole: a failed entry leaves the file that was there.
+    // Synchronous.
     int ExtractArchive(std::string ArchivePath, std::string DestFolder, TExtractProgress& Progress);
 
     // The same walk and decoder, writing nothing: what ExtractArchive would find, faults of the
@@ -111,6 +131,10 @@ private:
     // Decodes one entry's stream from FIn into FOut until Size bytes have been produced or the
     // archive ends; nothing is read past the stream's last item. Returns the bytes produced.
     uint64_t DecodeEntry(uint32_t Size);
+
+    // False when targets of the archive that exist are held and Progress did not want to look
+    // again. The ring is left as it was.
+    bool HeldFilesLetGo(const std::string& ArchivePath, const std::string& DestFolder, TExtractProgress& Progress);
 
     uint8_t FRing[Lzss::RingSize];
     // Set only during a walk.

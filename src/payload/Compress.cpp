@@ -1,6 +1,9 @@
 #include "payload/Compress.h"
 
+#include "payload/FilesInUse.h"
+#include "toolkit/win/Application.h"
 #include "toolkit/win/MessageBox.h"
+#include "toolkit/win/RestartManager.h"
 
 TCompressForm* CompressForm = nullptr;
 
@@ -72,4 +75,10 @@ void TCompressForm::Finished()
 void TCompressForm::ShowError(const std::string& Message)
 {
     ShowMessage(Message);
+}
+
+bool TCompressForm::RetryFilesInUse(const std::vector<std::string>& Files)
+{
+    const std::string text = FilesInUseMessage(Files, ProgramsHolding(Files));
+    return Application->MessageBox(text, Application->Title(), MB_RETRYCANCEL) == IDRETRY;
 }

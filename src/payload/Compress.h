@@ -22,12 +22,17 @@ public:
     // while it walks; returns the number of files written, below 1 on failure (after any message
     // of its own).
     int ExtractArchive(std::string ArchivePath, std::string DestFolder);
+    // The walk itself, for a caller that reports the walk through a progress of its own (the
+    // install log) that passes it on to this window.
+    TArchiveExtractor& Extractor() noexcept { return FExtractor; }
 
     void Starting(uint64_t ArchiveSize) override;
     void Writing(const std::string& Path) override;
     void Consumed(uint64_t ConsumedBytes, uint64_t ArchiveSize) override;
     void Finished() override;
     void ShowError(const std::string& Message) override;
+    // Asks Retry or Cancel, naming the files and the programs the system names as their holders.
+    bool RetryFilesInUse(const std::vector<std::string>& Files) override;
 
 private:
     TArchiveExtractor FExtractor; // holds the ring buffer for the window's lifetime

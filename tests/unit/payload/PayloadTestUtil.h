@@ -9,6 +9,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <random>
 #include <string>
@@ -101,7 +102,11 @@ private:
 class Recorder : public TExtractProgress {
 public:
     void Starting(uint64_t ArchiveSize) override { Log.push_back("S " + std::to_string(ArchiveSize)); }
-    void Writing(const std::string& Path) override { Log.push_back("W " + Path); }
+    void Writing(const std::string& Path) override
+    {
+        Log.push_back("W " + Path);
+        if (OnWriting) OnWriting(Path);
+    }
     void Consumed(uint64_t Consumed, uint64_t ArchiveSize) override
     {
         Log.push_back("C " + std::to_string(Consumed) + "/" + std::to_string(ArchiveSize));
@@ -112,6 +117,16 @@ public:
         Log.push_back("E " + Message);
         Errors.push_back(Message);
     }
+    // Each question about files in use, "U file|file...", answered by OnFilesInUse (else Cancel).
+    bool RetryFilesInUse(const std::vector<std::string>& Files) override
+    {
+        std::string line = "U ";
+        for (const auto& f : Files) line += (line.size() > 2 ? "|" : "") + f;
+        Log.push_back(line);
+        return OnFilesInUse && OnFilesInUse(Files);
+    }
+    std::function<void(const std::string&)> OnWriting;
+    std::function<bool(const std::vector<std::string>&)> OnFilesInUse;
     bool Has(const std::string& Line) const
     {
         for (const auto& l : Log) {

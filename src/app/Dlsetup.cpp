@@ -1,14 +1,14 @@
 #include "app/Dlsetup.h"
 
-#include <memory>
 #include <vector>
+
+#include "app/InstallRoad.h"
 
 #include "toolkit/win/Application.h"
 #include "payload/Compress.h"
 #include "toolkit/FileCtrl.h"
 #include "common/Library.h"
 #include "toolkit/win/Registry.h"
-#include "toolkit/win/ResourceStream.h"
 #include "toolkit/win/SelectDir.h"
 #include "mail/win/Senddata.h"
 #include "toolkit/SysUtils.h"
@@ -28,11 +28,6 @@ const char* const SPayloadName = "davareduravu";
 
 namespace {
 const char* const STitlePlaceholder = "TITLE";
-const char* const SFolderFailed = "ディレクトリ作成に失敗しました";
-const char* const SRegistryFailed = "予期せぬエラーが発生しました　起動できません";
-const char* const SDecodeFailed = "セットアップが正常に終了できませんでした";
-const char* const SShortcutFailed = "ショートカットの作成に失敗しました";
-const char* const SSucceeded = "セットアップが正常に終了しました";
 
 std::string ModuleFileName()
 {
@@ -46,34 +41,21 @@ std::string ModuleFileName()
     }
 }
 
-// The record lives in the 32-bit view, where the product's own 32-bit programs (its updater,
-// its uninstaller) read it, whatever this build is.
-void UseInstallRecord(TRegistry& Registry)
-{
-    Registry.SetRootKey(HKEY_LOCAL_MACHINE);
-    Registry.SetAccess(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
-}
+// The setup window's side of the install road: its boxes, its box for the desktop shortcut and
+// the progress window.
+class TWindowSite : public TInstallSite {
+public:
+    explicit TWindowSite(TSetupForm& Form) : FForm(Form) {}
+    void Tell(const std::string& Text) override { Application->MessageBox(Text, Application->Title(), MB_OK); }
+    bool DesktopShortcut() override { return FForm.CheckBox1->Checked(); }
+    TArchiveExtractor& Extractor() override { return CompressForm->Extractor(); }
+    TExtractProgress* Progress() override { return CompressForm; }
+    TShellLink& ShellLink() override { return *::ShellLink; }
+    HWND Owner() override { return Application->Handle(); }
 
-// Writes the payload to ExeFolder + "work.tmp" and returns that path. A folder that cannot take
-// it (a CD, a read-only share, a locked-down folder) gives way to the user's temporary folder.
-std::string SaveWorkFile(const std::string& ExeFolder)
-{
-    TResourceStream payload(GetModuleHandleA(nullptr), SPayloadName, SPayloadType);
-    const std::string beside = ExeFolder + SWorkFileName;
-    try {
-        payload.SaveToFile(beside);
-        return beside;
-    } catch (const EStreamError&) {
-        char temp[MAX_PATH + 1] = {};
-        const DWORD n = GetTempPathA(sizeof temp, temp);
-        if (n == 0 || n > MAX_PATH) {
-            throw;
-        }
-        const std::string instead = std::string(temp, n) + SWorkFileName;
-        payload.SaveToFile(instead);
-        return instead;
-    }
-}
+private:
+    TSetupForm& FForm;
+};
 
 TFont WhiteFont(const TFont& Base)
 {
@@ -82,6 +64,30 @@ TFont WhiteFont(const TFont& Base)
     return font;
 }
 } // namespace
+
+// The record lives in the 32-bit view, where the product's own 32-bit programs (its updater,
+// its uninstaller) read it, whatever this build is.
+void UseInstallRecord(TRegistry& Registry)
+{
+    Registry.SetRootKey(HKEY_LOCAL_MACHINE);
+    Registry.SetAccess(KEY_ALL_ACCESS | KEY_WOW64_32KEY);
+}
+
+std::string ProposedInstallFolder()
+{
+    TRegistry registry;
+    UseInstallRecord(registry);
+    // A value of another type reads as none: the default is proposed rather than an error that
+    // would end the program before anyone could install.
+    std::string folder;
+    if (registry.OpenKey(SInstallKey, false)) {
+        const TRegDataType type = registry.GetDataType(SInstallValue);
+        if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString) {
+            folder = registry.ReadString(SInstallValue);
+        }
+    }
+    return folder.empty() ? std::string(SDefaultParent) + SDefaultSubfolder : folder;
+}
 
 std::string InstallFolderFromChoice(const std::string& Chosen)
 {
@@ -195,19 +201,13 @@ void TSetupForm::FormCreate(TObject*)
 
 void TSetupForm::FormShow(TObject*)
 {
-    TRegistry registry;
-    UseInstallRecord(registry);
-    // A value of another type reads as none: the default is proposed rather than an error that
-    // would end the program before anyone could install.
-    if (registry.OpenKey(SInstallKey, false)) {
-        const TRegDataType type = registry.GetDataType(SInstallValue);
-        if (type == TRegDataType::rdString || type == TRegDataType::rdExpandString) {
-            Edit1->SetText(registry.ReadString(SInstallValue));
-        }
-    }
-    if (Edit1->Text().empty()) {
-        Edit1->SetText(std::string(SDefaultParent) + SDefaultSubfolder);
-    }
+    Edit1->SetText(FPresetFolder.empty() ? ProposedInstallFolder() : FPresetFolder);
+}
+
+void TSetupForm::Preset(const std::string& Folder, bool DesktopShortcut)
+{
+    FPresetFolder = Folder;
+    CheckBox1->SetChecked(DesktopShortcut);
 }
 
 void TSetupForm::FormClose(TObject*, TCloseAction&)
@@ -231,48 +231,10 @@ void TSetupForm::Button2Click(TObject*)
     }
 }
 
-void TSetupForm::InstallMessage(const std::string& Text)
-{
-    Application->MessageBox(Text, Application->Title(), MB_OK);
-}
-
 void TSetupForm::SetupButtonClick(TObject*)
 {
-    // Released however the sequence ends, an escaping exception included.
-    auto registry = std::make_unique<TRegistry>();
-    UseInstallRecord(*registry);
-
-    // 1. The install folder, exactly as typed. An existing folder counts as created; a text that
-    // is not a full path raises, even when it names a folder under the current one.
-    if (!ForceDirectories(Edit1->Text())) {
-        InstallMessage(SFolderFailed);
-        Close();
-        return;
-    }
-
-    // 2. The registry record, before any file is written.
-    if (!registry->OpenKey(SInstallKey, true)) {
-        InstallMessage(SRegistryFailed);
-        Close();
-        return;
-    }
-    registry->WriteString(SInstallValue, Edit1->Text());
-
-    // 3. The work file next to the executable; it is kept afterwards.
-    const std::string workFile = SaveWorkFile(FExeFolder);
-
-    // 4. Decoding, 5. shortcuts, 6. closing.
-    if (CompressForm->ExtractArchive(workFile, Edit1->Text()) < 1) {
-        InstallMessage(SDecodeFailed);
-    } else {
-        const TShortcutOutcome outcome = CreateProductShortcuts(*ShellLink, Application->Handle(), Edit1->Text(),
-                                                                [this] { return CheckBox1->Checked(); });
-        if (outcome == TShortcutOutcome::FirstShortcutFailed) {
-            InstallMessage(SShortcutFailed);
-        } else if (outcome == TShortcutOutcome::FirstShortcutCreated) {
-            InstallMessage(SSucceeded);
-        }
-    }
-    registry.reset();
+    TWindowSite site(*this);
+    TInstallRoad road(site, *FLog);
+    road.Run(Edit1->Text(), FExeFolder); // a toolkit error escapes: it is shown, the window stays
     Close();
 }

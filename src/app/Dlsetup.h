@@ -4,13 +4,15 @@
 #include <memory>
 #include <string>
 
+#include "app/InstallLog.h"
+#include "app/Shelllink.h"
 #include "toolkit/win/Buttons.h"
 #include "toolkit/win/Form.h"
 #include "toolkit/win/InputControls.h"
-#include "app/Shelllink.h"
 #include "toolkit/win/StaticControls.h"
 
 class TLibrary;
+class TRegistry;
 
 // Fixed texts and places of the installer.
 extern const char* const SApplicationTitle;   // "doduza　領収書発行セットアップ"
@@ -27,6 +29,11 @@ extern const char* const SPayloadName;        // "davareduravu"
 // parent "c:\Program Files" in any letter case (CompareStringA, user default locale), the
 // answer followed by "\" and the default subfolder.
 std::string InstallFolderFromChoice(const std::string& Chosen);
+
+// Points a registry accessor at the install record's root and view (HKLM, the 32-bit view).
+void UseInstallRecord(TRegistry& Registry);
+// The folder an install proposes: the recorded one, else the default.
+std::string ProposedInstallFolder();
 
 class TSetupForm : public TForm {
 public:
@@ -52,10 +59,18 @@ public:
     // The executable's folder, up to and including its last "\" (set by FormCreate).
     const std::string& ExeFolder() const noexcept { return FExeFolder; }
 
+    // The command line's choices: a folder the box shows instead of the proposed one (when not
+    // empty), and the desktop box's state.
+    void Preset(const std::string& Folder, bool DesktopShortcut);
+    // The install log the road writes to (none by default); it outlives the window.
+    void SetLog(TInstallLog& Log) noexcept { FLog = &Log; }
+
 private:
-    void InstallMessage(const std::string& Text);
     void ReleaseHelpers() noexcept;
     std::string FExeFolder;
+    std::string FPresetFolder;
+    TInstallLog FNoLog;
+    TInstallLog* FLog = &FNoLog;
     // The program-wide helpers: made by FormCreate, freed by FormClose, or with the window when
     // it is destroyed without closing. Library and ShellLink point at them meanwhile.
     std::unique_ptr<TLibrary> FLibrary;

@@ -1,19 +1,9 @@
-// The entry of Setup.exe. Command-line arguments are ignored; the exit code is 0.
+// The entry of Setup.exe: the setup window, or the unattended install (Unattended.h).
 #include "toolkit/win/Win.h"
 
-#include "toolkit/win/Application.h"
-#include "app/Dlsetup.h"
+#include "app/Unattended.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR CommandLine, int)
 {
-    try {
-        Application->Initialize();
-        Application->SetTitle(SApplicationTitle);
-        CreateSetupForms();
-        Application->Run();
-    } catch (const std::exception& e) {
-        Application->ShowException(e);
-    }
-    Application->DestroyComponents();
-    return 0;
+    return RunSetup(CommandLine != nullptr ? CommandLine : "");
 }

@@ -85,7 +85,8 @@ bool TShellLink::GetSpecialFolderPath(HWND Owner, int Csidl, std::string& Path)
 
 HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, const std::string& InstallFolder,
                           const std::function<bool()>& DesktopBoxTicked,
-                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder)
+                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder,
+                          const TShortcutMade& Made)
 {
     const std::string group = ProgramsFolder + "\\" + GroupName;
     if (!DirectoryExists(group)) {
@@ -97,7 +98,9 @@ HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, c
     const std::string product = SProductName;
     const auto make = [&](const std::string& LinkFile, const char* Program) {
         const std::string target = InstallFolder + "\\" + Program;
-        return Link.CreateShortcut(target, LinkFile, target, 0, product);
+        const HRESULT code = Link.CreateShortcut(target, LinkFile, target, 0, product);
+        if (Made) Made(LinkFile, code);
+        return code;
     };
 
     // The target "vodidavorad.exe" differs from the "rezevavav.exe" the archive carries, on
@@ -118,7 +121,7 @@ HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, c
 }
 
 TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std::string& InstallFolder,
-                                        const std::function<bool()>& DesktopBoxTicked)
+                                        const std::function<bool()>& DesktopBoxTicked, const TShortcutMade& Made)
 {
     std::string programs;
     if (!Link.GetSpecialFolderPath(Owner, CSIDL_PROGRAMS, programs)) {
@@ -127,6 +130,6 @@ TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std:
     const auto findDesktop = [&](std::string& Desktop) {
         return Link.GetSpecialFolderPath(Owner, CSIDL_DESKTOPDIRECTORY, Desktop);
     };
-    const HRESULT first = CreateShortcutSet(Link, programs, InstallFolder, DesktopBoxTicked, findDesktop);
+    const HRESULT first = CreateShortcutSet(Link, programs, InstallFolder, DesktopBoxTicked, findDesktop, Made);
     return SUCCEEDED(first) ? TShortcutOutcome::FirstShortcutCreated : TShortcutOutcome::FirstShortcutFailed;
 }

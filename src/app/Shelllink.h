@@ -31,8 +31,10 @@ enum class TShortcutOutcome {
 
 // Creates the Start-menu group "doduza" with its three shortcuts to InstallFolder's programs
 // and, when the first succeeded and DesktopBoxTicked() says so at that moment, the desktop one.
+// Made, when given, hears of each shortcut attempted: its link file and its code.
+using TShortcutMade = std::function<void(const std::string& LinkFile, HRESULT Code)>;
 TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std::string& InstallFolder,
-                                        const std::function<bool()>& DesktopBoxTicked);
+                                        const std::function<bool()>& DesktopBoxTicked, const TShortcutMade& Made = {});
 
 // The same set below an explicit Programs folder (as GetSpecialFolderPath gives it). The
 // desktop folder is asked for only when shortcut 1 succeeded and the box is ticked; a false
@@ -40,4 +42,5 @@ TShortcutOutcome CreateProductShortcuts(TShellLink& Link, HWND Owner, const std:
 // look-ups; it stands alone so the set can be made away from the user's real folders.
 HRESULT CreateShortcutSet(TShellLink& Link, const std::string& ProgramsFolder, const std::string& InstallFolder,
                           const std::function<bool()>& DesktopBoxTicked,
-                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder);
+                          const std::function<bool(std::string& DesktopFolder)>& FindDesktopFolder,
+                          const TShortcutMade& Made = {});

@@ -521,19 +521,23 @@ int TArchiveExtractor::Walk(const std::string& ArchivePath, const std::string& D
         }
         if (output) {
             const bool written = !out.Failed() && CloseWhole(output.release());
+            // The failure is told before the temporary file goes, while the system's error is
+            // still the one of the step that failed.
             if (!written || produced < size) {
+                const int failed = written ? fail(SArchiveCut, label) : fail(SCannotWriteFile, path);
                 std::remove(temporary.c_str());
-                return written ? fail(SArchiveCut, label) : fail(SCannotWriteFile, path);
+                return failed;
             }
             // A target that became held since the walk began is asked about once more.
             while (!ReplaceFileWith(temporary, path)) {
                 const bool held = IsFileHeld(path);
                 if (!held || !Progress.RetryFilesInUse({path})) {
-                    std::remove(temporary.c_str());
-                    if (!held) {
-                        return fail(SCannotCreateFile, path);
+                    if (held) {
+                        Progress.Finished();
+                    } else {
+                        fail(SCannotCreateFile, path);
                     }
-                    Progress.Finished();
+                    std::remove(temporary.c_str());
                     return 0;
                 }
             }

@@ -32,6 +32,7 @@ bool TRegistry::OpenKey(const std::string& Key, bool CanCreate)
         result = RegOpenKeyExA(base, path.c_str(), 0, FAccess, &opened);
     }
     if (result != ERROR_SUCCESS) {
+        FLastError = result;
         return false;
     }
     FCurrentKey.Reset(opened);

@@ -31,6 +31,8 @@ public:
     // when none is open). CanCreate creates missing parts (non-volatile). On success the key
     // becomes the open key; on failure the open key stays as it was.
     bool OpenKey(const std::string& Key, bool CanCreate);
+    // The system's error code of the last OpenKey that failed.
+    LONG LastError() const noexcept { return FLastError; }
     void CloseKey() noexcept { FCurrentKey.Reset(); }
 
     // A missing value, or one of size zero, reads as "". REG_SZ and REG_EXPAND_SZ are taken as
@@ -52,4 +54,5 @@ private:
     HKEY FRootKey = HKEY_CURRENT_USER;
     REGSAM FAccess = KEY_ALL_ACCESS;
     TRegKey FCurrentKey;
+    LONG FLastError = ERROR_SUCCESS;
 };

@@ -13,7 +13,7 @@
 const char* const SSetupMutexName = "Local\\Ruviva.doduza.Setup";
 
 namespace {
-const char* const SAnotherSetup = "セットアップは既に実行中です　終了してからもう一度起動してください";
+const char* const SAnotherSetup = "セットアップは既に実行中です";
 const char* const SLogFailed = "ログファイルを作成できませんでした";
 
 std::string ModuleFolder()

@@ -517,6 +517,44 @@ TEST_F(SetupWindow, DecodeFailureAfterTheDecodersOwnMessage)
     EXPECT_TRUE(ProductValue(value));
 }
 
+TEST_F(SetupWindow, HeldFilesAreNamedAndNothingIsReplacedUntilLetGo)
+{
+    // A viewer holds a.txt of an earlier install without sharing it. The box names it before
+    // anything is written; Cancel leaves both files as they were, Retry once it let go installs.
+    const struct {
+        int Answer;
+        const char* Closing;
+        const char* A;
+        const char* B;
+    } cases[] = {
+        {IDRETRY, "セットアップが正常に終了しました", "hello, doduza\r\n", "xxxxxxxxxxxy"},
+        // The window closed after the first install; the button still runs the road, which
+        // stops before the shortcuts and their helper the close deleted.
+        {IDCANCEL, "セットアップが正常に終了できませんでした", "old a", "old b"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Closing);
+        const std::string folder = Base + "\\held" + std::to_string(c.Answer);
+        ASSERT_TRUE(ForceDirectories(folder + "\\doc"));
+        std::ofstream(folder + "\\a.txt", std::ios::binary) << "old a";
+        std::ofstream(folder + "\\doc\\b.txt", std::ios::binary) << "old b";
+        TKernelHandle holder(CreateFileA((folder + "\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+        ASSERT_TRUE(holder);
+        Boxes.Clear();
+        Boxes.Answer(c.Answer);
+        Boxes.OnBox = [&](const auto&) { holder.Reset(); };
+        SetupForm->Edit1->SetText(folder);
+        Click(SetupForm->SetupButton);
+        ASSERT_EQ(Boxes.size(), 2u);
+        EXPECT_EQ(Boxes[0].Text.rfind("次のファイルが他のプログラムで使用されています\n" + folder + "\\a.txt\n\n", 0), 0u) << Boxes[0].Text;
+        EXPECT_EQ(Boxes[0].Flags, static_cast<UINT>(MB_RETRYCANCEL));
+        EXPECT_EQ(Boxes[1].Text, c.Closing);
+        EXPECT_EQ(ReadFile(folder + "\\a.txt"), c.A);
+        EXPECT_EQ(ReadFile(folder + "\\doc\\b.txt"), c.B);
+        EXPECT_FALSE(FileExists(folder + "\\a.txt.~new"));
+    }
+}
+
 TEST_F(SetupWindow, BrowseAcceptsTheBareParentOrAnyOtherFolder)
 {
     ASSERT_TRUE(ForceDirectories(Base + "\\picked"));

@@ -283,6 +283,15 @@ TEST_F(SetupWindow, FolderBoxFromTheRegistryRecord)
     EXPECT_EQ(SetupForm->Edit1->Text(), DefaultFolder);
 }
 
+TEST_F(SetupWindow, TheCommandLinePresetsTheWindow)
+{
+    WriteProductValue(REG_SZ, std::string("x:\\recorded\0", 14));
+    SetupForm->Preset("c:\\from the command line", false);
+    SetupForm->Show();
+    EXPECT_EQ(SetupForm->Edit1->Text(), "c:\\from the command line");
+    EXPECT_FALSE(SetupForm->CheckBox1->Checked());
+}
+
 TEST_F(SetupWindow, RecordOfAnotherTypeStillShowsTheWindow)
 {
     const DWORD number = 1;

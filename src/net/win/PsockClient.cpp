@@ -206,6 +206,7 @@ void TPowersock::Wndproc(TMessage& Message)
                 if (OnAccept) OnAccept(this);
                 break;
             case FD_CONNECT:
+                FConnectSeen = true;
                 if (FAsyncOk) {
                     FConnected = true;
                     if (OnConnect) OnConnect(this);
@@ -353,6 +354,7 @@ void TPowersock::Connect()
     FAsyncDone = false;
     FAsyncOk = true;
     FConnectTried = true;
+    FConnectSeen = false;
     // "Would block" is how a non-blocking connect starts, not an error: LastErrorNo keeps
     // what it held, and so does a refusal, which only the notification reports.
     if (connect(FSocketHandle.Get(), reinterpret_cast<const sockaddr*>(&FRemoteAddress), sizeof FRemoteAddress) ==
@@ -362,9 +364,11 @@ void TPowersock::Connect()
     }
     {
         TTimerScope timer(*this);
-        WaitUntil([this] { return FConnected || FTimedOut || !FAsyncOk; });
+        // The connect notice ends the wait even when a close notice handled in the same pump
+        // has already closed the connection again.
+        WaitUntil([this] { return FConnected || FConnectSeen || FTimedOut || !FAsyncOk; });
     }
-    if (!FTimedOut && !FCanceled && FAsyncOk) {
+    if (!FTimedOut && !FCanceled && FAsyncOk && FConnected) {
         return;
     }
     if (OnConnectionFailed) {
@@ -376,7 +380,7 @@ void TPowersock::Connect()
     if (FCanceled) {
         throw ESockError("Connection Canceled");
     }
-    throw ESockError("Connection Failed");
+    throw ESockError(FAsyncOk && FConnectSeen ? "Connection closed by the peer" : "Connection Failed");
 }
 
 void TPowersock::CertifyConnect()

@@ -87,8 +87,16 @@ int32_t TPowersock::ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet)
         if (n <= 0) {
             return n;
         }
-        FTls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
-        FPlain += FTls->Decrypt();
+        try {
+            FTls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
+            FPlain += FTls->Decrypt();
+        } catch (const ETlsError&) {
+            TlsFailed();
+            if (Quiet) {
+                return InputClosed;
+            }
+            throw;
+        }
     }
     const auto n = static_cast<int32_t>(std::min<std::size_t>(static_cast<std::size_t>(Max), FPlain.size()));
     std::memcpy(Into, FPlain.data(), static_cast<std::size_t>(n));
@@ -126,7 +134,12 @@ int32_t TPowersock::SendStep(const char* Data, int32_t Count)
         return -1;
     }
     const int32_t piece = std::min(Count, TlsPiece);
-    FRawOut = FTls->Encrypt(std::string_view(Data, static_cast<std::size_t>(piece)));
+    try {
+        FRawOut = FTls->Encrypt(std::string_view(Data, static_cast<std::size_t>(piece)));
+    } catch (const ETlsError&) {
+        TlsFailed();
+        throw;
+    }
     SendPending();
     return piece;
 }
@@ -162,33 +175,45 @@ void TPowersock::StartTls(const TTlsSettings& Settings)
     FRawOut = tls->Start();
     bool complete = false;
     try {
-        TTimerScope timer(*this);
-        WaitUntil([&] {
-            for (;;) {
-                if (!SendPending()) {
-                    return false; // the socket says when it takes more
+        {
+            TTimerScope timer(*this);
+            WaitUntil([&] {
+                for (;;) {
+                    if (!SendPending()) {
+                        return false; // the socket says when it takes more
+                    }
+                    if (complete) {
+                        return true;
+                    }
+                    std::string out;
+                    complete = tls->Handshake(out);
+                    FRawOut += out;
+                    if (!out.empty() || complete) {
+                        continue;
+                    }
+                    const int32_t n = ReceiveRaw(FRawIn.data(), static_cast<int32_t>(FRawIn.size()), false, false);
+                    if (n == InputNone) {
+                        return false;
+                    }
+                    if (n <= 0) {
+                        throw ETlsError(ETlsError::trHandshake, 0, "TLS: the server ended the connection during the handshake");
+                    }
+                    tls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
                 }
-                if (complete) {
-                    return true;
-                }
-                std::string out;
-                complete = tls->Handshake(out);
-                FRawOut += out;
-                if (!out.empty() || complete) {
-                    continue;
-                }
-                const int32_t n = ReceiveRaw(FRawIn.data(), static_cast<int32_t>(FRawIn.size()), false, false);
-                if (n == InputNone) {
-                    return false;
-                }
-                if (n <= 0) {
-                    throw ETlsError(ETlsError::trHandshake, 0, "TLS: the server ended the connection during the handshake");
-                }
-                tls->Feed(std::string_view(FRawIn.data(), static_cast<std::size_t>(n)));
-            }
-        });
+            });
+        }
+        if (complete) {
+            // Application bytes may have come with the handshake's last message.
+            FPlain = tls->Decrypt();
+        } else if (FTimedOut) {
+            // A server that does not finish the handshake is one that cannot be reached, as one
+            // that does not accept the connection: not the caller's abort.
+            FCanceled = false;
+            throw ETlsError(ETlsError::trTimedOut, WSAETIMEDOUT, "TLS: the server did not complete the handshake in time");
+        }
     } catch (...) {
         FRawOut.clear();
+        FPlain.clear();
         if (FConnected) {
             RequestCloseSocket();
         }
@@ -202,9 +227,16 @@ void TPowersock::StartTls(const TTlsSettings& Settings)
         AbortEnding("TLS handshake aborted");
         throw ETlsError(ETlsError::trHandshake, 0, "TLS: the handshake did not end");
     }
-    // Application bytes may have come with the handshake's last message.
-    FPlain = tls->Decrypt();
     FTls = std::move(tls);
+}
+
+void TPowersock::TlsFailed()
+{
+    // The session is broken: no close_notify through it, and nothing of it read or sent again.
+    FTls.reset();
+    FPlain.clear();
+    FRawOut.clear();
+    PeerClosed();
 }
 
 bool TPowersock::Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event)

@@ -73,9 +73,8 @@ public:
     // so the next Accept waits for the next report.
     virtual uint16_t Accept();
     // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
-    // fired from the notification during the wait): "Connection Failed" for a refusal,
-    // "Connection closed by the peer" for a peer that closed as it accepted, "Connection Timed
-    // out", "Connection Canceled". The socket of an earlier attempt that
+    // fired from the notification during the wait): "Connection Failed", "... Timed out",
+    // "... Canceled", or "Connection closed by the peer" when it closed as it accepted. The socket of an earlier attempt that
     // failed is replaced by a fresh one first.
     virtual void Connect();
     virtual void Disconnect();
@@ -362,16 +361,14 @@ private:
     int32_t SendRaw(const char* Data, int32_t Count);
     // Ends TLS on the socket that is closing: the close_notify, when the socket takes it now.
     void EndTls() noexcept;
-    // The TLS session failed (a record that is no TLS, altered or refused): the connection is
-    // closed as a peer's close is, without a close_notify.
+    // The TLS session failed: closed as a peer's close is, without a close_notify.
     void TlsFailed();
 
     std::unique_ptr<TPsockWindow> FMessageWindow;
     bool FOpenSocket = true;
     // Set by a connect attempt on the current socket; a socket once refused connects no more.
     bool FConnectTried = false;
-    // The connect notice of the running attempt has come (the connection may be closed again by
-    // a close notice handled in the same pump).
+    // The running attempt's connect notice came (a close handled in its pump may follow it).
     std::atomic<bool> FConnectSeen{false};
     // The thread that made the component and owns its windows and timer.
     DWORD FWindowThread = 0;

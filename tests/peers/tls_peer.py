@@ -39,6 +39,7 @@ mail is read to its ".". Each misbehaves as its key says:
   smtp-garbage      sends bytes that are no TLS record right after the handshake
   smtp-stall        answers STARTTLS, then never the handshake
   smtp-rsa-kx       negotiates AES128-GCM-SHA256 (RSA key exchange)
+  smtp-flip@window  as smtp-flip, for another test program than the one that uses smtp-flip
 After a misbehaviour the listener reads until the client closes.
 
 Control: TCP on 127.0.0.1:<control>, one request line, one response line.
@@ -86,7 +87,9 @@ LISTENERS = {
     'cbc': ('server.pem', 'leaf.key', V12, V12, 'ECDHE-RSA-AES128-SHA:@SECLEVEL=0'),
     'garbage': ('server.pem', 'leaf.key', V12, V12, None),
 }
-SMTP_LISTENERS = ('smtp', 'smtp-renegotiate', 'smtp-flip', 'smtp-garbage', 'smtp-stall', 'smtp-rsa-kx')
+# "@window": the registration window's own copy, so that test programs running at the same time
+# never share a listener (STATS would count the other's connections).
+SMTP_LISTENERS = ('smtp', 'smtp-renegotiate', 'smtp-flip', 'smtp-garbage', 'smtp-stall', 'smtp-rsa-kx', 'smtp-flip@window')
 # What the garbage listeners send after the handshake: no TLS record starts with a zero byte.
 GARBAGE = b'\x00 no TLS record\r\n'
 PASSWORD = b's3cret'
@@ -193,7 +196,8 @@ class SmtpListener(Listener):
 
     def setup(self, cert_dir):
         self.plain = False
-        self.behaviour = self.key[len('smtp-'):] if self.key != 'smtp' else ''
+        kind = self.key.split('@')[0]
+        self.behaviour = kind[len('smtp-'):] if kind != 'smtp' else ''
         self.context = SSL.Context(SSL.TLS_SERVER_METHOD)
         self.context.set_min_proto_version(SSL.TLS1_2_VERSION)
         self.context.set_max_proto_version(SSL.TLS1_2_VERSION)

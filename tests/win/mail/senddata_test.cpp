@@ -235,7 +235,7 @@ TEST_F(SendDataWindow, FailureRows)
         // next attempt connect.
         // TLS that fails goes the connection-failure way with its reason in the status line,
         // the connection closed: a Retry connects afresh (to a relay that works without TLS).
-        {"TLS broken during the mail, Retry", "[]", secure("smtp-flip", 10000), {IDRETRY}, {connectQuestion, thanks},
+        {"TLS broken during the mail, Retry", "[]", secure("smtp-flip@window", 10000), {IDRETRY}, {connectQuestion, thanks},
          "データ送信完了", "", false,
          [](TSendDataForm& f) {
              f.Relay = "127.0.0.1";

@@ -138,9 +138,8 @@ void CheckChainStrength(PCCERT_CHAIN_CONTEXT Chain)
     for (DWORD i = 0; i < simple.cElement; ++i) {
         const CERT_CHAIN_ELEMENT& element = *simple.rgpElement[i];
         const bool root = i + 1 == simple.cElement && (element.TrustStatus.dwInfoStatus & CERT_TRUST_IS_SELF_SIGNED) != 0;
-        const std::string who = i == 0 ? "the server's certificate"
-                                : root ? "the root of the server's chain"
-                                       : "an intermediate certificate of the server's chain";
+        // Short: the window's status line shows some 60 characters.
+        const std::string who = i == 0 ? "the server's certificate" : root ? "the chain's root" : "an intermediate certificate";
         CheckStrength(element.pCertContext, who, !root || i == 0);
     }
 }

@@ -17,9 +17,11 @@ extern const char* const Registration;
 extern const char* const SupportMailbox;
 // How the mail goes: 0 plain SMTP, 1 STARTTLS, 2 TLS from the first byte (TSmtpSecurity).
 extern const int SmtpSecurity;
-// A certificate authority in PEM trusted besides the system's roots ("" for none), and the AUTH
-// account ("" for none). Both are inside the program, where anyone can read them.
+// A certificate authority in PEM ("" for none), whether the system's roots are trusted beside it
+// (without one they are the only roots), and the AUTH account ("" for none). All are inside the
+// program, where anyone can read them.
 extern const char* const CertificateAuthority;
+extern const bool TrustSystemRoots;
 extern const char* const AuthUser;
 extern const char* const AuthPassword;
 } // namespace RegistrationConfig

@@ -20,6 +20,7 @@ const char* const Registration = SETUP_MAIL_REGISTRATION;
 const char* const SupportMailbox = SETUP_SUPPORT_MAILBOX;
 const int SmtpSecurity = SETUP_SMTP_SECURITY;
 const char* const CertificateAuthority = CaBytes;
+const bool TrustSystemRoots = SETUP_SMTP_TRUST_SYSTEM_ROOTS != 0;
 const char* const AuthUser = SETUP_SMTP_AUTH_USER;
 const char* const AuthPassword = PasswordBytes;
 } // namespace RegistrationConfig

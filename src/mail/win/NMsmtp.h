@@ -34,10 +34,14 @@ public:
     // The after-abort hook: closes without QUIT and drops what waits to be read.
     void AbortResume(TObject* Sender);
 
-    // One certificate authority in PEM trusted for the server's certificate besides the
-    // system's roots; empty: the system's alone. The certificate must name Host.
+    // One certificate authority in PEM, the only root trusted for the server's certificate
+    // unless TrustSystemRoots; empty: the system's roots. The certificate must name Host.
     const std::string& CertificateAuthority() const noexcept { return FCertificateAuthority; }
     void SetCertificateAuthority(std::string Value) { FCertificateAuthority = std::move(Value); }
+    // With a CertificateAuthority, whether the system's roots are trusted too (false after
+    // construction).
+    bool TrustSystemRoots() const noexcept { return FTrustSystemRoots; }
+    void SetTrustSystemRoots(bool Value) noexcept { FTrustSystemRoots = Value; }
 
     // OnConnect is the dialogue's own (greeting and HELO done); the socket layer's connect event
     // stays TPowersock::OnConnect.
@@ -51,11 +55,12 @@ private:
     bool LinesConnected() const override { return Connected(); }
     void RequireConnection() override { CertifyConnect(); }
     void CloseLines() override { TPowersock::Disconnect(); }
-    void Secure() override { StartTls({Host(), FCertificateAuthority}); }
+    void Secure() override { StartTls({Host(), FCertificateAuthority, FTrustSystemRoots}); }
     bool LinesSecured() const override { return Secured(); }
     void ReplyBegins() override { FReplyTimer.emplace(*this); }
     void ReplyEnds() noexcept override { FReplyTimer.reset(); }
 
     std::optional<TTimerScope> FReplyTimer;
     std::string FCertificateAuthority;
+    bool FTrustSystemRoots = false;
 };

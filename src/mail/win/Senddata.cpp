@@ -189,6 +189,7 @@ TSendDataForm::TSendDataForm(TComponent* AOwner)
     NMSMTP1->SetUserID(RegistrationConfig::HeloDomain);
     NMSMTP1->SetSecurity(static_cast<TSmtpSecurity>(RegistrationConfig::SmtpSecurity));
     NMSMTP1->SetCertificateAuthority(RegistrationConfig::CertificateAuthority);
+    NMSMTP1->SetTrustSystemRoots(RegistrationConfig::TrustSystemRoots);
     NMSMTP1->SetUserName(RegistrationConfig::AuthUser);
     NMSMTP1->SetPassword(RegistrationConfig::AuthPassword);
     NMSMTP1->PostMessage().SetFromAddress(RegistrationConfig::Sender);

@@ -73,7 +73,8 @@ public:
     // so the next Accept waits for the next report.
     virtual uint16_t Accept();
     // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
-    // fired from the notification during the wait). The socket of an earlier attempt that
+    // fired from the notification during the wait): "Connection Failed", "... Timed out",
+    // "... Canceled", or "Connection closed by the peer" when it closed as it accepted. The socket of an earlier attempt that
     // failed is replaced by a fresh one first.
     virtual void Connect();
     virtual void Disconnect();
@@ -135,8 +136,9 @@ public:
     // nothing asked), makes the handshake within the time-out and verifies the peer's
     // certificate (Settings). From then on every operation reads and writes through it, with the
     // same waits, time-outs, Cancel and counts (of the application's bytes), until the
-    // connection closes. A failed handshake raises ETlsError (EAbortError "TLS handshake
-    // aborted" for a time-out or Cancel) and closes the connection.
+    // connection closes. A failed handshake raises ETlsError (trTimedOut for the time-out;
+    // EAbortError "TLS handshake aborted" for Cancel) and closes the connection; so does any
+    // later failure of the session, before its ETlsError leaves the operation.
     void StartTls(const TTlsSettings& Settings);
     // Whether the connection goes through TLS.
     bool Secured() const noexcept { return FTls != nullptr; }
@@ -359,11 +361,15 @@ private:
     int32_t SendRaw(const char* Data, int32_t Count);
     // Ends TLS on the socket that is closing: the close_notify, when the socket takes it now.
     void EndTls() noexcept;
+    // The TLS session failed: closed as a peer's close is, without a close_notify.
+    void TlsFailed();
 
     std::unique_ptr<TPsockWindow> FMessageWindow;
     bool FOpenSocket = true;
     // Set by a connect attempt on the current socket; a socket once refused connects no more.
     bool FConnectTried = false;
+    // The running attempt's connect notice came (a close handled in its pump may follow it).
+    std::atomic<bool> FConnectSeen{false};
     // The thread that made the component and owns its windows and timer.
     DWORD FWindowThread = 0;
     // The time-out: whether a count runs, its length and deadline, and how deep the scopes that

@@ -20,6 +20,17 @@ void TPowersock::Abort()
     Cancel();
 }
 
+void TPowersock::AbortEnding(const char* Text)
+{
+    if (FCanceled) {
+        FCanceled = false;
+        if (OnAfterAbort) {
+            OnAfterAbort(this);
+        }
+        throw EAbortError(Text);
+    }
+}
+
 TPowersock::TTimerScope::TTimerScope(TPowersock& Socket) : FSocket(Socket)
 {
     if (FSocket.FTimerDepth == 0) {

@@ -1,4 +1,5 @@
 #include "net/win/Tls.h"
+#include "net/win/TlsFail.h"
 
 #include "toolkit/win/Win.h"
 
@@ -13,34 +14,52 @@
 
 namespace {
 
+using namespace tlsfail;
+
 // MANUAL_CRED_VALIDATION (in the credentials and in every step): the certificate is verified
 // by VerifyServerCertificate, never by the package.
 constexpr unsigned long kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
                                         ISC_REQ_EXTENDED_ERROR | ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                         ISC_REQ_MANUAL_CRED_VALIDATION;
 constexpr DWORD kCredentialFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
-constexpr unsigned char kAlertRecord = 21;
+constexpr unsigned char kAlertRecord = 21, kHandshakeRecord = 22, kApplicationRecord = 23;
 
-std::string Hex(long Status)
-{
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(Status));
-    return text;
-}
+// SCH_CREDENTIALS and its parts, as the Windows SDK declares them (mingw-w64 has none).
+enum TAlgorithmUsage { kUsageKeyExchange = 0, kUsageSignature, kUsageCipher };
+struct TCryptoSettings {
+    TAlgorithmUsage eAlgorithmUsage;
+    UNICODE_STRING strCngAlgId;
+    DWORD cChainingModes = 0;
+    UNICODE_STRING* rgstrChainingModes = nullptr;
+    DWORD dwMinBitLength = 0;
+    DWORD dwMaxBitLength = 0;
+};
+struct TTlsParameters {
+    DWORD cAlpnIds;
+    UNICODE_STRING* rgstrAlpnIds;
+    DWORD grbitDisabledProtocols;
+    DWORD cDisabledCrypto;
+    TCryptoSettings* pDisabledCrypto;
+    DWORD dwFlags;
+};
+struct TSchCredentials {
+    DWORD dwVersion;
+    DWORD dwCredFormat;
+    DWORD cCreds;
+    PCCERT_CONTEXT* paCred;
+    HCERTSTORE hRootStore;
+    DWORD cMappers;
+    void** aphMappers;
+    DWORD dwSessionLifespan;
+    DWORD dwFlags;
+    DWORD cTlsParameters;
+    TTlsParameters* pTlsParameters;
+};
+constexpr DWORD kSchCredentialsVersion = 5;
 
-[[noreturn]] void Fail(long Status, const char* What)
+[[noreturn]] void FailSession(long Status, const std::string& What)
 {
-    throw ETlsError(ETlsError::trOther, Status, std::string("TLS error in ") + What + ": status " + Hex(Status));
-}
-
-[[noreturn]] void FailHandshake(long Status, const char* Why = "the server offers no TLS 1.2 with a cipher in common, or broke the protocol")
-{
-    throw ETlsError(ETlsError::trHandshake, Status, std::string("TLS handshake failed: ") + Why + " (" + Hex(Status) + ")");
-}
-
-[[noreturn]] void FailLast(const char* What)
-{
-    Fail(static_cast<long>(GetLastError()), What);
+    throw ETlsError(ETlsError::trSession, Status, "TLS: " + What);
 }
 
 SecBuffer Buffer(unsigned long Type, void* Data = nullptr, std::size_t Size = 0)
@@ -60,63 +79,6 @@ std::string Address(const std::string& Name)
     if (InetPtonA(AF_INET, Name.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 4);
     if (InetPtonA(AF_INET6, Name.c_str(), bytes) == 1) return std::string(reinterpret_cast<char*>(bytes), 16);
     return {};
-}
-
-// Whether Certificate's subject alternative names hold the IP address Address.
-bool NamesAddress(PCCERT_CONTEXT Certificate, const std::string& Address)
-{
-    const CERT_INFO* info = Certificate->pCertInfo;
-    const CERT_EXTENSION* extension = CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
-    if (extension == nullptr) return false;
-    TLocalMem<CERT_ALT_NAME_INFO> names;
-    DWORD size = 0;
-    if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData, extension->Value.cbData,
-                             CRYPT_DECODE_ALLOC_FLAG, nullptr, names.Put(), &size))
-        return false;
-    const CERT_ALT_NAME_ENTRY* entries = names.Get()->rgAltEntry;
-    return std::any_of(entries, entries + names.Get()->cAltEntry, [&](const CERT_ALT_NAME_ENTRY& Entry) {
-        return Entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
-               std::string_view(reinterpret_cast<const char*>(Entry.IPAddress.pbData), Entry.IPAddress.cbData) == Address;
-    });
-}
-
-// The SSL policy's verdict on Server's chain as Engine builds it (null: the system's roots);
-// Name null skips the host-name check.
-long ChainVerdict(HCERTCHAINENGINE Engine, PCCERT_CONTEXT Server, const wchar_t* Name)
-{
-    char serverAuth[] = szOID_PKIX_KP_SERVER_AUTH;
-    char* usages[] = {serverAuth};
-    CERT_CHAIN_PARA chainPara{};
-    chainPara.cbSize = sizeof chainPara;
-    chainPara.RequestedUsage.dwType = USAGE_MATCH_TYPE_AND;
-    chainPara.RequestedUsage.Usage.cUsageIdentifier = 1;
-    chainPara.RequestedUsage.Usage.rgpszUsageIdentifier = usages;
-    TCertChain chain;
-    // The server's store holds the intermediates it sent.
-    if (!CertGetCertificateChain(Engine, Server, nullptr, Server->hCertStore, &chainPara, 0, nullptr, chain.Put()))
-        FailLast("CertGetCertificateChain");
-    SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
-    ssl.cbSize = sizeof ssl;
-    ssl.dwAuthType = AUTHTYPE_SERVER;
-    ssl.pwszServerName = const_cast<wchar_t*>(Name);
-    CERT_CHAIN_POLICY_PARA policy{};
-    policy.cbSize = sizeof policy;
-    policy.pvExtraPolicyPara = &ssl;
-    CERT_CHAIN_POLICY_STATUS verdict{};
-    verdict.cbSize = sizeof verdict;
-    if (!CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policy, &verdict))
-        FailLast("CertVerifyCertificateChainPolicy");
-    // Wine 8's policy passes a chain that ends at no root at all (CERT_TRUST_IS_PARTIAL_CHAIN,
-    // the issuer unknown), so the chain's own status is looked at too.
-    const DWORD trust = chain.Get()->TrustStatus.dwErrorStatus;
-    if (verdict.dwError != 0 || trust == CERT_TRUST_NO_ERROR) return static_cast<long>(verdict.dwError);
-    if (trust & (CERT_TRUST_IS_PARTIAL_CHAIN | CERT_TRUST_IS_UNTRUSTED_ROOT)) return CERT_E_CHAINING;
-    return (trust & CERT_TRUST_IS_NOT_TIME_VALID) ? CERT_E_EXPIRED : TRUST_E_FAIL;
-}
-
-bool Untrusted(long Verdict)
-{
-    return Verdict == CERT_E_UNTRUSTEDROOT || Verdict == CERT_E_CHAINING;
 }
 
 } // namespace
@@ -144,17 +106,42 @@ TTlsClient::TTlsClient(TTlsSettings Settings) : FSettings(std::move(Settings)), 
             throw ETlsError(ETlsError::trOther, error, "TLS: the extra certificate authority is no PEM certificate (" + Hex(error) + ")");
         }
     }
-    // SCHANNEL_CRED, not SCH_CREDENTIALS: Wine 8 takes the latter but ignores its list of
-    // disabled protocols, while every SChannel honours this list of enabled ones. No TLS 1.3:
-    // Wine 8 has none (it refuses a TLS 1.3-only SCHANNEL_CRED with SEC_E_NO_CREDENTIALS).
+    // SCH_CREDENTIALS first: SChannels since Windows 10 1809 honour its lists of disabled
+    // protocols and algorithms (everything but TLS 1.2; RSA key exchange, CBC, DES, 3DES, RC4).
+    // Older ones refuse it, and get SCHANNEL_CRED, whose list of enabled protocols every
+    // SChannel honours. Wine 8 takes SCH_CREDENTIALS and ignores both lists (and SCHANNEL_CRED's
+    // algorithms): VerifyConnection holds the floor on what was negotiated either way. No TLS
+    // 1.3: Wine 8 has none (a TLS 1.3-only SCHANNEL_CRED is refused, SEC_E_NO_CREDENTIALS), and
+    // Windows' would hand post-handshake messages to DecryptMessage as renegotiations.
+    wchar_t rsa[] = L"RSA", aes[] = L"AES", cbc[] = L"ChainingModeCBC", des[] = L"DES", des3[] = L"3DES", rc4[] = L"RC4";
+    const auto text = [](wchar_t* Text) {
+        const auto bytes = static_cast<USHORT>(wcslen(Text) * sizeof(wchar_t));
+        return UNICODE_STRING{bytes, static_cast<USHORT>(bytes + sizeof(wchar_t)), Text};
+    };
+    UNICODE_STRING cbcMode = text(cbc);
+    TCryptoSettings disabled[] = {{kUsageKeyExchange, text(rsa)}, {kUsageCipher, text(aes), 1, &cbcMode},
+                                  {kUsageCipher, text(des)},      {kUsageCipher, text(des3)},
+                                  {kUsageCipher, text(rc4)}};
+    TTlsParameters parameters{};
+    parameters.grbitDisabledProtocols = ~static_cast<DWORD>(SP_PROT_TLS1_2_CLIENT);
+    parameters.cDisabledCrypto = static_cast<DWORD>(std::size(disabled));
+    parameters.pDisabledCrypto = disabled;
+    TSchCredentials modern{};
+    modern.dwVersion = kSchCredentialsVersion;
+    modern.dwFlags = kCredentialFlags;
+    modern.cTlsParameters = 1;
+    modern.pTlsParameters = &parameters;
     SCHANNEL_CRED credentials{};
     credentials.dwVersion = SCHANNEL_CRED_VERSION;
     credentials.grbitEnabledProtocols = SP_PROT_TLS1_2_CLIENT;
     credentials.dwFlags = kCredentialFlags;
     char package[] = UNISP_NAME_A;
     TimeStamp expiry;
-    const SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials,
-                                                             nullptr, nullptr, FCredentials.Put(), &expiry);
+    SECURITY_STATUS status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &modern, nullptr,
+                                                       nullptr, FCredentials.Put(), &expiry);
+    if (status != SEC_E_OK)
+        status = AcquireCredentialsHandleA(nullptr, package, SECPKG_CRED_OUTBOUND, nullptr, &credentials, nullptr, nullptr,
+                                           FCredentials.Put(), &expiry);
     if (status != SEC_E_OK) Fail(status, "AcquireCredentialsHandle");
 }
 
@@ -242,60 +229,6 @@ bool TTlsClient::Handshake(std::string& Send)
     return false;
 }
 
-void TTlsClient::VerifyServerCertificate()
-{
-    CtxtHandle context = FContext.Get();
-    SecPkgContext_ConnectionInfo connection{};
-    long status = QueryContextAttributesA(&context, SECPKG_ATTR_CONNECTION_INFO, &connection);
-    if (status != SEC_E_OK) Fail(status, "QueryContextAttributes");
-    // Whatever the package was told, nothing older than TLS 1.2 goes on.
-    if ((connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) FailHandshake(SEC_E_UNSUPPORTED_FUNCTION);
-    TCertContext server;
-    status = QueryContextAttributesA(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, server.Put());
-    if (status != SEC_E_OK) Fail(status, "QueryContextAttributes");
-
-    // Wine 8's SSL policy matches DNS names only, so an address is matched here against the
-    // certificate's IP names and the policy is given no name.
-    std::wstring name;
-    if (FAddress.empty()) {
-        name.resize(FSettings.ServerName.size());
-        name.resize(static_cast<std::size_t>(MultiByteToWideChar(CP_ACP, 0, FSettings.ServerName.data(),
-                                                                 static_cast<int>(FSettings.ServerName.size()), name.data(),
-                                                                 static_cast<int>(name.size()))));
-    }
-    const wchar_t* policyName = FAddress.empty() ? name.c_str() : nullptr;
-    long verdict = ChainVerdict(nullptr, server.Get(), policyName);
-    if (Untrusted(verdict) && FAuthority) {
-        // A chain engine whose only root is the extra authority (an exclusive root, which Wine
-        // 8's crypt32 supports): any other root the server names stays untrusted.
-        TCertStore roots(CertOpenStore(CERT_STORE_PROV_MEMORY, 0, 0, CERT_STORE_CREATE_NEW_FLAG, nullptr));
-        if (!roots || !CertAddCertificateContextToStore(roots.Get(), FAuthority.Get(), CERT_STORE_ADD_ALWAYS, nullptr))
-            FailLast("CertAddCertificateContextToStore");
-        CERT_CHAIN_ENGINE_CONFIG config{};
-        config.cbSize = sizeof config;
-        config.hExclusiveRoot = roots.Get();
-        TCertChainEngine engine;
-        if (!CertCreateCertificateChainEngine(&config, engine.Put())) FailLast("CertCreateCertificateChainEngine");
-        verdict = ChainVerdict(engine.Get(), server.Get(), policyName);
-    }
-    if (verdict == 0 && !FAddress.empty() && !NamesAddress(server.Get(), FAddress)) verdict = CERT_E_CN_NO_MATCH;
-    switch (verdict) {
-    case 0:
-        return;
-    case CERT_E_UNTRUSTEDROOT:
-    case CERT_E_CHAINING:
-        throw ETlsError(ETlsError::trUntrustedAuthority, verdict,
-                        "TLS: the server's certificate is not from a trusted certificate authority");
-    case CERT_E_EXPIRED:
-        throw ETlsError(ETlsError::trExpired, verdict, "TLS: the server's certificate has expired or is not yet valid");
-    case CERT_E_CN_NO_MATCH:
-        throw ETlsError(ETlsError::trWrongHost, verdict,
-                        "TLS: the server's certificate is for another host than " + FSettings.ServerName);
-    default:
-        throw ETlsError(ETlsError::trOther, verdict, "TLS: the server's certificate was refused (" + Hex(verdict) + ")");
-    }
-}
-
 std::string TTlsClient::Encrypt(std::string_view Plain)
 {
     if (!FEstablished || FShutdown) throw Exception("TLS: Encrypt outside an established session");
@@ -328,13 +261,29 @@ std::string TTlsClient::Decrypt()
     CtxtHandle context = FContext.Get();
     while (!FPeerClosed && !Pending().empty()) {
         const std::string_view pending = Pending();
-        const bool alert = static_cast<unsigned char>(pending[0]) == kAlertRecord;
+        // Only these records may follow the handshake. Anything else (bytes that are no TLS) is
+        // refused at its first byte: Wine 8 would wait for as many bytes as a header claims.
+        const auto type = static_cast<unsigned char>(pending[0]);
+        if ((type != kAlertRecord && type != kHandshakeRecord && type != kApplicationRecord) ||
+            (pending.size() > 1 && pending[1] != 3))
+            FailSession(SEC_E_ILLEGAL_MESSAGE, "the server sent bytes that are no TLS record after the handshake");
+        // TLS 1.2 after the handshake: a handshake record is a renegotiation (a new handshake
+        // would let the server change the session's terms in the middle of the mail).
+        if (type == kHandshakeRecord) FailSession(SEC_I_RENEGOTIATE, "the server asked to renegotiate the session: refused");
+        const bool alert = type == kAlertRecord;
         SecBuffer buffers[4] = {Buffer(SECBUFFER_DATA, const_cast<char*>(pending.data()), pending.size()),
                                 Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY), Buffer(SECBUFFER_EMPTY)};
         SecBufferDesc desc = Describe(buffers, 4);
         const SECURITY_STATUS status = DecryptMessage(&context, &desc, 0, nullptr);
         if (status == SEC_E_INCOMPLETE_MESSAGE) break;
-        if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED) Fail(status, "DecryptMessage");
+        if (status == SEC_I_RENEGOTIATE) FailSession(status, "the server asked to renegotiate the session: refused");
+        // Windows reports a record that fails its check as SEC_E_DECRYPT_FAILURE or
+        // SEC_E_MESSAGE_ALTERED; Wine 8 as SEC_E_INTERNAL_ERROR ("Decryption has failed" from
+        // GnuTLS), its answer to any failure of a whole record of a known type.
+        if (status == SEC_E_DECRYPT_FAILURE || status == SEC_E_MESSAGE_ALTERED || status == SEC_E_INTERNAL_ERROR)
+            FailSession(status, "a record from the server failed its integrity check (altered on the way)");
+        if (status != SEC_E_OK && status != SEC_I_CONTEXT_EXPIRED)
+            FailSession(status, "the session with the server failed (" + Hex(status) + ")");
         unsigned long left = 0, got = 0;
         for (const SecBuffer& b : buffers) {
             if (b.BufferType == SECBUFFER_DATA && status == SEC_E_OK) {

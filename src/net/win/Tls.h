@@ -10,10 +10,17 @@
 //   send(tls.Shutdown());
 //
 // TLS 1.2 is offered and nothing older is accepted (TLS 1.3: see Tls.cpp). The server's
-// certificate must chain to a root the system trusts or to the one extra authority of the
-// settings, be within its validity period and name the server (a DNS name, or the IP address
-// when ServerName is an address). Revocation is not checked (it would fetch lists from the
-// network in the middle of a handshake).
+// certificate must chain to a trusted root (the one extra authority of the settings, the
+// system's roots, or both: see TTlsSettings), be within its validity period and name the server
+// (a DNS name, or the IP address when ServerName is an address). Revocation is not checked (it
+// would fetch lists from the network in the middle of a handshake).
+//
+// The floor of strength, checked on the negotiated session whatever SChannel was asked for: a
+// suite with an ephemeral (EC)DH key exchange and an AEAD cipher of 128 bits or more; no
+// certificate of the chain (leaf, intermediates) signed with MD5 or SHA-1 or anything but
+// SHA-2 with RSA, RSA-PSS or ECDSA; every key of the chain RSA of 2048 bits or more or EC of
+// 256 bits or more. After the handshake, the session takes only records of the alert,
+// handshake and application types; a renegotiation is refused.
 #pragma once
 
 #include "toolkit/Classes.h"
@@ -26,8 +33,11 @@ struct TTlsSettings {
     // The host name (sent as SNI) or IP address (never sent; RFC 6066 forbids addresses in SNI)
     // that the certificate must name.
     std::string ServerName;
-    // One certificate authority in PEM, trusted besides the system's roots; empty: none.
+    // One certificate authority in PEM; empty: none.
     std::string ExtraAuthority;
+    // With an ExtraAuthority: whether the system's roots are trusted too (false: that authority
+    // is the only root). Without one the system's roots are the only ones, whatever this says.
+    bool TrustSystemRoots = false;
 };
 
 // A TLS failure, with a message for a user's status line.
@@ -38,6 +48,10 @@ public:
         trExpired,            // a certificate of the chain is expired or not yet valid
         trWrongHost,          // the certificate names another host
         trHandshake,          // no common protocol version or cipher, or a broken handshake
+        trWeakCertificate,    // a certificate of the chain is signed or keyed below the floor
+        trWeakSuite,          // the negotiated suite has no forward secrecy or no AEAD cipher
+        trTimedOut,           // the handshake did not end within the connection's time-out
+        trSession,            // after the handshake: a record that is no TLS, altered or refused
         trOther               // anything else; the message holds the status in hex
     };
     ETlsError(TReason Reason, long Status, std::string Message);
@@ -81,6 +95,9 @@ private:
     // One InitializeSecurityContext call over Input (none: the first call, or the shutdown's):
     // its status, what it left of Input (SECBUFFER_EXTRA) and its reply.
     std::string Step(const std::string_view* Input, SecBuffer* Extra, long& Status);
+    // The negotiated protocol and suite against the floor (TlsVerify.cpp).
+    void VerifyConnection();
+    // The server's chain: trust, validity, name and strength (TlsVerify.cpp).
     void VerifyServerCertificate();
     std::string_view Pending() const noexcept { return std::string_view(FIn).substr(FInStart); }
     // Drops what a call used of Pending(), given how many bytes at its end it left (SECBUFFER_EXTRA).

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -113,4 +114,35 @@ inline ::testing::AssertionResult TranscriptIs(int Id, const std::string& Want)
     for (std::size_t i = 0; same && i < want.size(); ++i) same = Glob(want[i].c_str(), got[i + 1].c_str());
     if (same) return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << "transcript:\n  " << Joined({got.begin() + 1, got.end()}) << "\nwanted:\n  " << Want;
+}
+
+// The TLS peer (tests/peers/tls_peer.py, the tls_peer fixture): a file of its folder
+// (TLS_PEER_DIR), the port of one of its listeners, and STATS of one: "OK ... <commands>".
+inline std::string TlsPeerFile(const std::string& Name)
+{
+    const char* dir = std::getenv("TLS_PEER_DIR");
+    std::string path = std::string("Z:") + (dir ? dir : "?") + "/" + Name;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+inline int TlsPeerPort(const std::string& Listener)
+{
+    const std::string ports = "\n" + TlsPeerFile("peer.ports");
+    const std::size_t at = ports.find("\n" + Listener + " ");
+    EXPECT_NE(at, std::string::npos) << "no TLS peer listener " << Listener;
+    return at == std::string::npos ? 0 : std::atoi(ports.c_str() + at + Listener.size() + 2);
+}
+
+inline std::string TlsPeerStats(const std::string& Listener)
+{
+    TPowersock control(nullptr);
+    control.SetHost("127.0.0.1");
+    control.SetPort(TlsPeerPort("control"));
+    control.SetTimeOut(15000);
+    control.Connect();
+    std::string line = control.Transaction("STATS " + Listener);
+    control.Disconnect();
+    return line.substr(0, line.find('\n'));
 }

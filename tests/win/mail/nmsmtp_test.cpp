@@ -331,6 +331,54 @@ TEST_F(Smtp, SecureSubmissionToARealServer)
     }
 }
 
+// TLS that fails at some step, against the hostile listeners of the TLS peer: the reason comes at
+// once, the connection is closed as a peer's close is (OnDisconnect, Connected false), and a
+// Connect to a good server then sends the mail. The server saw nothing inside TLS but what came
+// before its misbehaviour ("-": not even an EHLO). A failure inside Connect closes twice: the
+// dialogue's close after a failed greeting closes the fresh socket too.
+TEST_F(Smtp, ATlsFailureClosesTheConnectionAndTheNextConnectSends)
+{
+    const std::string authority = TlsPeerFile("certs/ca.pem");
+    const std::string sent = "connect|send start+|success|disconnect";
+    const struct {
+        const char* listener;
+        std::string events;
+        const char* saw;
+    } rows[] = {
+        {"smtp-renegotiate", "connect|send start+|disconnect+|error: TLS: the server asked to renegotiate the session: refused",
+         "EHLO,AUTH,PASSWORD,RSET,MAIL"},
+        {"smtp-flip",
+         "connect|send start+|disconnect+|error: TLS: a record from the server failed its integrity check (altered on the way)",
+         "EHLO,AUTH,PASSWORD,RSET,MAIL"},
+        {"smtp-garbage", "disconnect+|disconnect+|error: TLS: the server sent bytes that are no TLS record after the handshake", "-"},
+        {"smtp-rsa-kx", "disconnect+|disconnect+|error: TLS: the server's suite has no forward secrecy (an RSA key exchange)", "-"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.listener);
+        Renew();
+        Client->SetHost("localhost");
+        Client->SetSecurity(ssStartTls);
+        Client->SetUserName("setup");
+        Client->SetPassword("s3cret");
+        Client->SetCertificateAuthority(authority);
+        Client->OnDisconnect = [this](TObject*) { Log("disconnect"); };
+        for (const char* listener : {row.listener, "smtp"}) {
+            Client->SetPort(TlsPeerPort(listener));
+            const DWORD start = GetTickCount();
+            try {
+                Client->Connect();
+            } catch (const Exception& e) {
+                Log("error: " + e.Message());
+            }
+            EXPECT_LT(GetTickCount() - start, 3000u) << listener;
+            EXPECT_FALSE(Client->Connected()) << listener;
+        }
+        EXPECT_EQ(Events, row.events + "|" + sent);
+        EXPECT_TRUE(Glob((std::string("OK * ") + row.saw).c_str(), TlsPeerStats(row.listener).c_str())) << TlsPeerStats(row.listener);
+        EXPECT_TRUE(Glob("OK 1 0 * localhost EHLO,AUTH,PASSWORD,RSET,MAIL,RCPT,RCPT,DATA,.,QUIT", TlsPeerStats("smtp").c_str()));
+    }
+}
+
 // Two attachments (every byte value, and nothing) with a body that tries to end the data early,
 // read back by Python's email package, byte for byte, in both encodings.
 TEST_F(Smtp, AttachmentsComeBackWhole)

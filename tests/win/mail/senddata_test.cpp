@@ -183,6 +183,16 @@ TEST_F(SendDataWindow, FailureRows)
             if (CancelAfter != 0) SetTimer(nullptr, 0, CancelAfter, AbortAttempt);
         };
     };
+    // The window pointed at a listener of the TLS peer over STARTTLS, trusting the test authority.
+    const auto secure = [authority = TlsPeerFile("certs/ca.pem")](const char* Listener, int32_t TimeOut) {
+        return [=](TSendDataForm& f) {
+            f.Relay = "localhost";
+            f.RelayPort = TlsPeerPort(Listener);
+            f.NMSMTP1->SetTimeOut(TimeOut);
+            f.NMSMTP1->SetSecurity(ssStartTls);
+            f.NMSMTP1->SetCertificateAuthority(authority);
+        };
+    };
     const struct {
         const char* name;
         const char* rules; // of the relay the window is pointed at first
@@ -192,7 +202,9 @@ TEST_F(SendDataWindow, FailureRows)
         std::string status;     // the status line at the end
         std::string transcript; // of that relay
         bool again = false;     // sent again afterwards, to a relay that works
-        std::function<void(TSendDataForm&)> atRetry = {}; // what the user changes at the last Retry
+        // What the user changes at the last Retry besides the relay's port and the facility name.
+        std::function<void(TSendDataForm&)> atRetry = {};
+        std::string atBox = ""; // the status line at a Retry
     } rows[] = {
         {"unresolvable relay", "[]", [](TSendDataForm& f) { f.Relay = "no-such-host.invalid"; }, {},
          {"エラー/0: サーバーが応答しません", notice, "エラー/0: Null Remote Address", unexpected}, "", ""},
@@ -221,6 +233,19 @@ TEST_F(SendDataWindow, FailureRows)
          {"エラー/0: Socket readln aborted", unexpected}, "データ送信中です", data + "|# closed"},
         // The error leaves the connection in the middle of a transaction; closed, it lets the
         // next attempt connect.
+        // TLS that fails goes the connection-failure way with its reason in the status line,
+        // the connection closed: a Retry connects afresh (to a relay that works without TLS).
+        {"TLS broken during the mail, Retry", "[]", secure("smtp-flip@window", 10000), {IDRETRY}, {connectQuestion, thanks},
+         "データ送信完了", "", false,
+         [](TSendDataForm& f) {
+             f.Relay = "127.0.0.1";
+             f.NMSMTP1->SetSecurity(ssNone);
+         },
+         "TLS: a record from the server failed its integrity check (altered on the way)"},
+        {"TLS handshake timed out, Cancel", "[]", secure("smtp-stall", 1000), {IDCANCEL},
+         {connectQuestion, notice, "エラー/0: TLS: the server did not complete the handshake in time", unexpected},
+         "TLS: the server did not complete the handshake in time", "", false, {},
+         "TLS: the server did not complete the handshake in time"},
         {"RSET refused, then sent again", R"([{"on":"RSET","reply":"451 4.3.0 later"}])", nullptr, {},
          {"エラー/0: 451 4.3.0 later\r\n", unexpected}, "データ送信中です",
          "# session 1|< 220*|> HELO *|< 250*|> RSET|< 451 4.3.0 later|# closed", true},
@@ -239,14 +264,11 @@ TEST_F(SendDataWindow, FailureRows)
         for (int answer : row.answers) Boxes.Answer(answer);
         Boxes.OnBox = [&, worksPort = worksPort](const TMessageBoxRecorder::TBox& Box) {
             if (Box.Answer != IDRETRY) return;
-            EXPECT_EQ(Status(), "");
+            EXPECT_EQ(Status(), row.atBox);
             if (Boxes.Pending() > 0) return;
-            if (row.atRetry) {
-                row.atRetry(f);
-            } else {
-                f.RelayPort = worksPort;
-                f.NameEdit->SetText("再送ホテル");
-            }
+            f.RelayPort = worksPort;
+            f.NameEdit->SetText("再送ホテル");
+            if (row.atRetry) row.atRetry(f);
         };
         f.BitBtn1->Click();
         Boxes.OnBox = nullptr;

@@ -418,6 +418,27 @@ TEST_F(Psock, RefusedConnectionFailsWithoutOnError)
     EXPECT_EQ(Sock->ReadLn(), "second\r\n");
 }
 
+// A peer that accepts and closes at once: its connect and close notices are handled in one pump
+// (the wait starts only after both came), and the attempt fails at once, not at its time-out.
+TEST_F(Psock, APeerThatClosesAsItAcceptsFailsTheConnectAtOnce)
+{
+    TPeer peer([](TPeer& p) { p.Close(); });
+    std::vector<std::string> log;
+    Sock->OnConnectionFailed = [&](TObject*) { log.push_back("failed"); };
+    Sock->SetReportLevel(8);
+    Sock->OnStatus = [](TComponent*, const std::string& S) {
+        if (S == "Timer On") Sleep(300);
+    };
+    Sock->SetHost("127.0.0.1");
+    Sock->SetPort(peer.Port());
+    Sock->SetTimeOut(5000);
+    const auto start = std::chrono::steady_clock::now();
+    log.push_back(Raised<ESockError>([&] { Sock->Connect(); }));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_EQ(log, (std::vector<std::string>{"failed", "Connection closed by the peer"}));
+    EXPECT_FALSE(Sock->Connected() || Sock->TimedOut());
+}
+
 TEST_F(Psock, ConnectEndsByTimeOutOrCancel)
 {
     // A listener whose queue is full: further connection requests are not answered.

@@ -225,6 +225,7 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
         int32_t timeOut;   // 0: ended by a cancel after 300 ms
         const char* report; // "abort": OnAfterAbort once; "end": OnDisconnect once, not connected
         DWORD mostMs;
+        bool otherThread = false; // the cancel after 300 ms comes from another thread
     } rows[] = {
         {"floods 1 MB in pieces of 1,000", floods(1000), "Read(100)", reads(100), "whole", 3000, "", 20000},
         {"floods 1 MB in pieces of 7,919", floods(7919), "Read(1000)", reads(1000), "whole", 3000, "", 20000},
@@ -254,6 +255,21 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
          "abort", 2500},
         {"is silent", silent, "AppendFile", [&] { Sock->AppendFile(path); return ""; }, "Socket send aborted", 500,
          "abort", 2500},
+        // The time-out of AppendFile bounds the time without progress, not the whole transfer.
+        {"sends a piece every 200 ms for 2 s", [&](TPeer& p) {
+             for (int i = 0; i < 10; ++i) p.Send(mega.substr(0, 1000)), Sleep(200);
+             p.Close();
+         },
+         "AppendFile",
+         [&] {
+             const std::string dripped = TempFile("dripped.bin", "");
+             Sock->AppendFile(dripped);
+             std::ifstream in(dripped, std::ios::binary);
+             const std::string got((std::istreambuf_iterator<char>(in)), {});
+             return got.size() == 10000 && got.substr(0, 1000) == mega.substr(0, 1000) ? "whole" : "got " + std::to_string(got.size());
+         },
+         "whole", 500, "end", 5000},
+        {"is silent", silent, "ReadLn", [&] { return Sock->ReadLn(); }, "Socket readln aborted", 3000, "abort", 500, true},
         {"stops reading", silent, "Write",
          [&] { for (int i = 0; i < 2000; ++i) Sock->Write(std::string(65535, 's')); return "all written"; },
          "Socket send aborted", 500, "abort", 5000},
@@ -267,7 +283,8 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
     };
     std::ofstream(path, std::ios::binary) << std::string(20 << 20, 'f');
     for (const auto& row : rows) {
-        SCOPED_TRACE(std::string("the peer ") + row.peer + ", " + row.operation + (row.timeOut ? "" : ", cancelled"));
+        SCOPED_TRACE(std::string("the peer ") + row.peer + ", " + row.operation +
+                     (row.otherThread ? ", cancelled by a thread" : row.timeOut ? "" : ", cancelled"));
         TPeer peer(row.script);
         ConnectTo(peer);
         int aborts = 0, ends = 0;
@@ -276,6 +293,8 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
         Sock->SetTimeOut(row.timeOut);
         std::optional<TLater> cancel;
         if (row.timeOut == 0) cancel.emplace(300, [&] { Sock->Cancel(); });
+        std::thread canceller;
+        if (row.otherThread) canceller = std::thread([&] { Sleep(300), Sock->Cancel(); });
         const auto start = std::chrono::steady_clock::now();
         std::string result;
         try {
@@ -284,6 +303,7 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
             result = e.Message();
         }
         const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+        if (canceller.joinable()) canceller.join();
         EXPECT_NE(("|" + std::string(row.ends) + "|").find("|" + result + "|"), std::string::npos) << result;
         EXPECT_LE(took.count(), static_cast<long long>(row.mostMs));
         EXPECT_EQ(aborts, std::string(row.report) == "abort" ? 1 : 0);

@@ -1,5 +1,7 @@
 // The TLS engine under Wine over plain blocking sockets, against the TLS peer
 // (tests/peers/tls_peer.py): each row connects to one of its listeners with one set of settings.
+// The system's roots hold the test certificates' "system" authority (the test runs under
+// tests/peers/with_system_root.sh).
 #include <gtest/gtest.h>
 
 #include "toolkit/win/Win.h"
@@ -32,8 +34,8 @@ std::string PeerFile(const std::string& Name)
 // A connection to a listener of the peer whose reads give up after 20 s.
 TSocketHandle Connect(const std::string& Listener)
 {
-    const std::string ports = PeerFile("peer.ports");
-    sockaddr_in a = LoopbackAddress(std::atoi(ports.c_str() + ports.find(Listener + " ") + Listener.size() + 1));
+    const std::string ports = "\n" + PeerFile("peer.ports");
+    sockaddr_in a = LoopbackAddress(std::atoi(ports.c_str() + ports.find("\n" + Listener + " ") + Listener.size() + 2));
     TSocketHandle s(socket(AF_INET, SOCK_STREAM, 0));
     const DWORD timeout = 20000;
     setsockopt(s.Get(), SOL_SOCKET, SO_RCVTIMEO, reinterpret_cast<const char*>(&timeout), sizeof timeout);
@@ -71,6 +73,7 @@ struct TRow {
     int Reason;            // -1: the handshake completes; else the ETlsError reason
     const char* Says;      // what the error's message says
     const char* Sni;       // the server name the server received ("-": none; "": no connection)
+    bool SystemRoots = false; // trusted beside the authority
 };
 
 TEST(TlsClient, TableOfPeers)
@@ -94,13 +97,33 @@ TEST(TlsClient, TableOfPeers)
         {"plain", "localhost", "ca", 65536, false, ETlsError::trHandshake, "does not answer in TLS", "-"},
         {"modern", "localhost", "-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n", 65536, false,
          ETlsError::trOther, "no PEM certificate", ""},
+        // Below the floor: refused before anything but the handshake is sent.
+        {"sha1-leaf", "localhost", "ca", 65536, false, ETlsError::trWeakCertificate, "certificate is signed with SHA-1", "localhost"},
+        {"sha1-inter", "localhost", "ca", 65536, false, ETlsError::trWeakCertificate, "an intermediate certificate is signed with SHA-1",
+         "localhost"},
+        {"rsa1024-leaf", "localhost", "ca", 65536, false, ETlsError::trWeakCertificate,
+         "the server's certificate has a 1024-bit RSA key", "localhost"},
+        {"rsa1024-inter", "localhost", "ca", 65536, false, ETlsError::trWeakCertificate,
+         "an intermediate certificate has a 1024-bit RSA key", "localhost"},
+        // GnuTLS offers no P-192: no handshake at all.
+        {"p192-leaf", "localhost", "ca", 65536, false, ETlsError::trHandshake, "no TLS 1.2", "localhost"},
+        {"p192-inter", "localhost", "ca", 65536, false, ETlsError::trWeakCertificate, "an intermediate certificate has a 192-bit EC key",
+         "localhost"},
+        {"rsa-kx", "localhost", "ca", 65536, false, ETlsError::trWeakSuite, "has no forward secrecy (an RSA key exchange)",
+         "localhost"},
+        {"cbc", "localhost", "ca", 65536, false, ETlsError::trWeakSuite, "has no AEAD cipher", "localhost"},
+        {"garbage", "localhost", "ca", 65536, true, ETlsError::trSession, "no TLS record after the handshake", "localhost"},
+        // A root of the system's store (tests/peers/with_system_root.sh): not trusted beside the
+        // embedded authority unless asked.
+        {"system", "localhost", "ca", 65536, false, ETlsError::trUntrustedAuthority, untrusted, "localhost"},
+        {"system", "localhost", "ca", 65536, false, -1, "", "localhost", true},
     };
     double first = 0, fastest = 1e9;
     for (const TRow& row : rows) {
         SCOPED_TRACE(std::string(row.Listener) + " as " + row.ServerName + (*row.Authority ? " with an authority" : ""));
         std::size_t sent = 0;
         try {
-            TTlsClient tls({row.ServerName, row.Authority == std::string("ca") ? ca : row.Authority});
+            TTlsClient tls({row.ServerName, row.Authority == std::string("ca") ? ca : row.Authority, row.SystemRoots});
             const TSocketHandle s = Connect(row.Listener);
             const auto begun = std::chrono::steady_clock::now();
             SendAll(s.Get(), tls.Start());

@@ -1,0 +1,248 @@
+// TPowersock: name lookup, connecting and closing.
+#include "net/win/PsockClient.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+// ---------------------------------------------------------------------------------------------
+// Name lookup and connecting.
+
+void TPowersock::ResolveRemoteHost()
+{
+    StatusMessage(8, "Resolve Host");
+    const std::string& name = FProxy.empty() ? FHost : FProxy;
+    if (name.size() > static_cast<std::size_t>(IOBufferSize)) {
+        throw ERangeError("Host name too long");
+    }
+    std::memcpy(IOBuffer.data(), name.data(), name.size());
+    IOBuffer[name.size()] = '\0';
+    FRemoteAddress.sin_addr.s_addr = inet_addr(IOBuffer.data());
+    if (FRemoteAddress.sin_addr.s_addr != INADDR_NONE) {
+        return;
+    }
+    FRemoteAddress.sin_addr.s_addr = 0;
+    {
+        TTimerScope timer(*this);
+        FAsyncDone = false;
+        FHostEntryBuffer->Name = IOBuffer.data();
+        FLookupTask = WSAAsyncGetHostByName(MessageWindow(), CM_LOOKUPMESSAGE, FHostEntryBuffer->Name.c_str(),
+                                            FHostEntryBuffer->Entry.data(), static_cast<int>(FHostEntryBuffer->Entry.size()));
+        if (FLookupTask == nullptr) {
+            // No lookup runs, so no completion would end the wait.
+            FAsyncOk = false;
+            FAsyncDone = true;
+        }
+        WaitUntil([this] { return FAsyncDone || FTimedOut; });
+        if (FLookupTask != nullptr) {
+            // Given up, but the system may still write into its buffer and report it later.
+            WSACancelAsyncRequest(FLookupTask);
+            FAbandonedLookups.emplace_back(FLookupTask, std::move(FHostEntryBuffer));
+            FHostEntryBuffer = std::make_unique<TLookupBuffer>();
+            FLookupTask = nullptr;
+        }
+    }
+    if (FTimedOut) {
+        throw ELookupEnded("Host Lookup Timed Out");
+    }
+    if (FCanceled) {
+        throw ELookupEnded("Host Lookup Canceled");
+    }
+    uint8_t address[4];
+    if (!FAsyncOk || !FirstLookupAddress(FHostEntryBuffer->Entry.data(), FHostEntryBuffer->Entry.size(), address)) {
+        throw ESockError("Host Lookup Failed");
+    }
+    std::memcpy(&FRemoteAddress.sin_addr.s_addr, address, 4);
+    if (OnHostResolved) {
+        OnHostResolved(this);
+    }
+}
+
+void TPowersock::RenewSocket()
+{
+    const SOCKET old = FSocketHandle.Release();
+    closesocket(old);
+    DropNotices(old, false);
+    TakeSocket(socket(AF_INET, SOCK_STREAM, 0));
+    SelectEvents();
+}
+
+void TPowersock::Connect()
+{
+    StatusMessage(8, "Connecting");
+    FCanceled = false;
+    if (FConnected) {
+        throw ESockError("Already connected");
+    }
+    int tries = 0;
+    for (;;) {
+        try {
+            ResolveRemoteHost();
+        } catch (const ELookupEnded&) {
+            throw;
+        } catch (const ESockError&) { // a name that does not resolve: asked about below
+        }
+        if (FRemoteAddress.sin_addr.s_addr != 0) {
+            break;
+        }
+        if (tries > 0 || !OnInvalidHost) {
+            throw ESockError("Null Remote Address");
+        }
+        bool handled = false;
+        OnInvalidHost(handled);
+        if (!handled) {
+            throw ESockError("Null Remote Address");
+        }
+        ++tries;
+    }
+    // A socket whose connect was refused or given up takes no second one.
+    if (FConnectTried) {
+        RenewSocket();
+    }
+    FRemoteAddress.sin_family = AF_INET;
+    FRemoteAddress.sin_port = htons(FProxy.empty() ? static_cast<u_short>(FPort & 0xFFFF) : FProxyPort);
+    FAsyncDone = false;
+    FAsyncOk = true;
+    FConnectTried = true;
+    FConnectSeen = false;
+    // "Would block" is how a non-blocking connect starts, not an error: LastErrorNo keeps
+    // what it held, and so does a refusal, which only the notification reports.
+    if (connect(FSocketHandle.Get(), reinterpret_cast<const sockaddr*>(&FRemoteAddress), sizeof FRemoteAddress) ==
+            SOCKET_ERROR &&
+        WSAGetLastError() != WSAEWOULDBLOCK) {
+        ErrorManager(WouldBlock);
+    }
+    {
+        TTimerScope timer(*this);
+        // The connect notice ends the wait even when a close notice handled in the same pump
+        // has already closed the connection again.
+        WaitUntil([this] { return FConnected || FConnectSeen || FTimedOut || !FAsyncOk; });
+    }
+    if (!FTimedOut && !FCanceled && FAsyncOk && FConnected) {
+        return;
+    }
+    if (OnConnectionFailed) {
+        OnConnectionFailed(this);
+    }
+    if (FTimedOut) {
+        throw ESockError("Connection Timed out");
+    }
+    if (FCanceled) {
+        throw ESockError("Connection Canceled");
+    }
+    throw ESockError(FAsyncOk && FConnectSeen ? "Connection closed by the peer" : "Connection Failed");
+}
+
+void TPowersock::CertifyConnect()
+{
+    StatusMessage(8, "Checking Connection");
+    int round = 0;
+    while (!FConnected) {
+        if (round > 0 || !OnConnectionRequired) {
+            throw Exception("Not Connected");
+        }
+        bool handled = false;
+        OnConnectionRequired(handled);
+        if (!handled) {
+            throw Exception("Not Connected");
+        }
+        ++round;
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Closing.
+
+void TPowersock::Disconnect()
+{
+    StatusMessage(8, "Disconnecting");
+    RequestCloseSocket();
+}
+
+void TPowersock::PeerClosed()
+{
+    // Once per connection: a send on the fresh socket that follows may fail as well.
+    if (FConnected) {
+        RequestCloseSocket();
+    }
+}
+
+void TPowersock::RequestCloseSocket()
+{
+    StatusMessage(4, "Request Close Socket");
+    FConnected = false;
+    std::exception_ptr failure;
+    EndTls();
+    if (FSocketHandle) {
+        const SOCKET closing = FSocketHandle.Release();
+        const bool closed = closesocket(closing) == 0;
+        // Notifications already queued for it would be taken for the next socket's, which
+        // may get the same number. A component that goes leaves its window, whose queue is
+        // emptied when the window is taken again (or that is destroyed).
+        if (!Destroying()) {
+            DropNotices(closing, false);
+        }
+        // The fresh socket is made whatever the report raises, so that the component can
+        // always connect again.
+        try {
+            if (!closed) {
+                ErrorManager(WouldBlock);
+            } else if (!Destroying() && OnDisconnect) {
+                OnDisconnect(this);
+            }
+        } catch (...) {
+            failure = std::current_exception();
+        }
+    }
+    if (!Destroying() && !FSocketHandle) {
+        TakeSocket(socket(AF_INET, SOCK_STREAM, 0));
+        SelectEvents();
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
+    }
+}
+
+void TPowersock::EndTls() noexcept
+{
+    if (!FTls) {
+        return;
+    }
+    try {
+        if (FConnected && !FTls->PeerClosed()) {
+            const std::string bye = FTls->Shutdown();
+            send(FSocketHandle.Get(), bye.data(), static_cast<int>(bye.size()), 0);
+        }
+    } catch (...) { // the socket closes all the same
+    }
+    FTls.reset();
+    FPlain.clear();
+    FRawOut.clear();
+}
+
+void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)
+{
+    const HWND window = MessageWindow();
+    // A listening server's client thread sees no message of the window, which is the GUI
+    // thread's.
+    if (window == nullptr || GetCurrentThreadId() != FWindowThread) {
+        return;
+    }
+    MSG notice;
+    std::vector<MSG> others;
+    while (PeekMessageA(&notice, window, CM_SOCKETMESSAGE, CM_SOCKETMESSAGE, PM_REMOVE)) {
+        if (notice.wParam != static_cast<WPARAM>(Socket) || (ReadsOnly && LOWORD(notice.lParam) != FD_READ)) {
+            others.push_back(notice);
+        }
+    }
+    for (const MSG& other : others) {
+        PostMessageA(window, other.message, other.wParam, other.lParam);
+    }
+}
+
+void TPowersock::Close(TSocketHandle& Socket)
+{
+    StatusMessage(8, "Closing Socket");
+    Socket.Reset();
+}

@@ -5,7 +5,7 @@
 #include "app/InstallRoad.h"
 
 #include "toolkit/win/Application.h"
-#include "payload/Compress.h"
+#include "payload/win/Compress.h"
 #include "toolkit/FileCtrl.h"
 #include "common/Library.h"
 #include "toolkit/win/Registry.h"

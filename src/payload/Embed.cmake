@@ -8,9 +8,11 @@
 # mkpayload is built for the host, by a host configure of tools/mkpayload in host-tools/.
 enable_language(RC)
 include(ExternalProject)
+include(${CMAKE_CURRENT_LIST_DIR}/PayloadNames.cmake)
 
 set(SETUP_PAYLOAD_ARCHIVE "" CACHE FILEPATH "A ready payload archive to embed in Setup.exe")
-set(SETUP_PAYLOAD_DIR "" CACHE PATH "A folder with UnInst.exe, update.exe, rezevavav.chm and rezevavav.exe to pack")
+list(JOIN SETUP_PAYLOAD_NAMES ", " needed)
+set(SETUP_PAYLOAD_DIR "" CACHE PATH "A folder with ${needed} to pack")
 
 set(host_tools ${CMAKE_BINARY_DIR}/host-tools)
 set(mkpayload ${host_tools}/mkpayload)
@@ -24,7 +26,7 @@ ExternalProject_Add(mkpayload_host
   BUILD_BYPRODUCTS ${mkpayload})
 
 # The payload's entries, in the order the installer writes them.
-set(payload_names UnInst.exe update.exe rezevavav.chm rezevavav.exe)
+set(payload_names ${SETUP_PAYLOAD_NAMES})
 set(archive ${CMAKE_CURRENT_BINARY_DIR}/davareduravu.smz)
 
 if(SETUP_PAYLOAD_ARCHIVE)
@@ -44,7 +46,6 @@ else()
     get_filename_component(dir "${SETUP_PAYLOAD_DIR}" ABSOLUTE)
     foreach(name ${payload_names})
       if(NOT EXISTS "${dir}/${name}" OR IS_DIRECTORY "${dir}/${name}")
-        list(JOIN payload_names ", " needed)
         message(FATAL_ERROR "SETUP_PAYLOAD_DIR: ${dir} has no file ${name} (it needs ${needed})")
       endif()
       list(APPEND inputs "${dir}/${name}")

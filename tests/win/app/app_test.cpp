@@ -10,7 +10,7 @@
 #include <iterator>
 
 #include "toolkit/win/Application.h"
-#include "payload/Compress.h"
+#include "payload/win/Compress.h"
 #include "app/Dlsetup.h"
 #include "toolkit/FileCtrl.h"
 #include "HostLink.h"

@@ -1,4 +1,4 @@
-#include "payload/Compress.h"
+#include "payload/win/Compress.h"
 
 #include "payload/FilesInUse.h"
 #include "toolkit/win/Application.h"

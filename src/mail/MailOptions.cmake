@@ -1,0 +1,206 @@
+# The registration mail's options: the one table of them, and the one check of their values.
+# src/mail/CMakeLists.txt makes them cache options and writes the generated header from them;
+# scripts/release takes its options, its help and its refusals from them before it builds, and
+# the README's two tables of them are checked against them, all through this file as a script:
+#   cmake -P MailOptions.cmake -- rows          one option a line, its fields between "|"
+#   cmake -P MailOptions.cmake -- check [NAME=VALUE]...
+#                                               stops with the build's message on a value that
+#                                               configuring would refuse (unnamed: the default)
+#   cmake -P MailOptions.cmake -- readme [FILE] the README's table rows; with FILE, stops unless
+#                                               FILE holds each of them
+# (Values come as arguments, not as -D, which drops the spaces that end a value.)
+# Each option: setup_mail_option(NAME TYPE DEFAULT EMPTY RELEASE WORD WHAT): the cache option, its
+# type, its default, what an empty value stands for, scripts/release's option and the word its
+# help shows, and what it is (texts may hold `code`). Its fields are SETUP_MAIL_<NAME>_<field>.
+cmake_policy(VERSION 3.25)
+set(SETUP_MAIL_OPTIONS "")
+set(SETUP_MAIL_FIELDS type default empty release word what)
+function(setup_mail_option name type default empty release word what)
+  set(SETUP_MAIL_OPTIONS ${SETUP_MAIL_OPTIONS} ${name} PARENT_SCOPE)
+  foreach(field IN LISTS SETUP_MAIL_FIELDS)
+    set(SETUP_MAIL_${name}_${field} "${${field}}" PARENT_SCOPE)
+  endforeach()
+endfunction()
+setup_mail_option(SETUP_SMTP_RELAY STRING localhost "" relay HOST
+  "the SMTP relay the registration mail is sent through (a host name)")
+setup_mail_option(SETUP_SMTP_PORT STRING 25 "" port PORT "its TCP port (1 to 65535)")
+setup_mail_option(SETUP_MAIL_SENDER STRING setup@doduza.example "" sender MAILBOX
+  "the sender mailbox: the envelope sender and the From address")
+setup_mail_option(SETUP_SMTP_HELO STRING "" "the domain of `SETUP_MAIL_SENDER`" helo DOMAIN
+  "the domain sent with `HELO`")
+setup_mail_option(SETUP_MAIL_REGISTRATION STRING register@ruviva.example "" registration MAILBOX
+  "the mailbox the registration is sent to")
+setup_mail_option(SETUP_SUPPORT_MAILBOX STRING support@ruviva.example "" support MAILBOX
+  "the support address named in the window's support notice")
+setup_mail_option(SETUP_SMTP_SECURITY STRING none "" security MODE
+  "`none` (plain SMTP), `starttls` (required) or `tls` (TLS from the first byte, port 465)")
+setup_mail_option(SETUP_SMTP_CA_FILE FILEPATH "" "" ca-file PEM
+  "a PEM certificate authority for the relay, embedded in the program; the only root trusted for it unless `SETUP_SMTP_TRUST_SYSTEM_ROOTS` is `ON`")
+setup_mail_option(SETUP_SMTP_TRUST_SYSTEM_ROOTS STRING "" "`OFF` with a CA file, `ON` without" trust-system-roots ON/OFF
+  "`ON`: the system's roots are trusted too; `OFF` without a CA file is refused for TLS (nothing would be trusted)")
+setup_mail_option(SETUP_SMTP_AUTH_USER STRING "" "" auth-user NAME
+  "the account for `AUTH` (PLAIN or LOGIN, whichever the server offers), sent inside TLS only: needs `starttls` or `tls`")
+setup_mail_option(SETUP_SMTP_AUTH_PASSWORD_FILE FILEPATH "" "" auth-password-file FILE
+  "the file holding its password (embedded; read when configuring, never on a command line)")
+set(SETUP_SMTP_SECURITY_VALUES none starttls tls)
+
+# setup_mail_defaults(): every option's variable set to its default in the caller's scope, for a
+# build of settings of its own that starts from the defaults, not from the cache.
+function(setup_mail_defaults)
+  foreach(name IN LISTS SETUP_MAIL_OPTIONS)
+    set(${name} "${SETUP_MAIL_${name}_default}" PARENT_SCOPE)
+  endforeach()
+endfunction()
+
+# setup_check_mail_options(): stops with a message unless the variables named as the options
+# hold values the registration mail can be built with.
+function(setup_check_mail_options)
+  set(security "${SETUP_SMTP_SECURITY}")
+  set(ca_file "${SETUP_SMTP_CA_FILE}")
+  set(trust_roots "${SETUP_SMTP_TRUST_SYSTEM_ROOTS}")
+  set(auth_user "${SETUP_SMTP_AUTH_USER}")
+  set(password_file "${SETUP_SMTP_AUTH_PASSWORD_FILE}")
+  list(FIND SETUP_SMTP_SECURITY_VALUES "${security}" known)
+  if(known LESS 0)
+    message(FATAL_ERROR "SETUP_SMTP_SECURITY must be none, starttls or tls, not '${security}'")
+  endif()
+  if(NOT ca_file STREQUAL "")
+    if(NOT EXISTS "${ca_file}")
+      message(FATAL_ERROR "SETUP_SMTP_CA_FILE '${ca_file}' does not exist")
+    endif()
+    file(READ "${ca_file}" ca_text)
+    if(NOT ca_text MATCHES "-----BEGIN CERTIFICATE-----")
+      message(FATAL_ERROR "SETUP_SMTP_CA_FILE '${ca_file}' holds no PEM certificate")
+    endif()
+  endif()
+  if(NOT trust_roots MATCHES "^(ON|OFF|)$")
+    message(FATAL_ERROR "SETUP_SMTP_TRUST_SYSTEM_ROOTS must be ON, OFF or empty, not '${trust_roots}'")
+  endif()
+  if(trust_roots STREQUAL "OFF" AND ca_file STREQUAL "" AND NOT security STREQUAL "none")
+    message(FATAL_ERROR "SETUP_SMTP_TRUST_SYSTEM_ROOTS OFF needs SETUP_SMTP_CA_FILE: no root would be trusted for the relay")
+  endif()
+  if(auth_user MATCHES "[\"\\\\\r\n]")
+    message(FATAL_ERROR "SETUP_SMTP_AUTH_USER may not hold quotes, backslashes or line breaks")
+  endif()
+  if(NOT auth_user STREQUAL "" OR NOT password_file STREQUAL "")
+    if(security STREQUAL "none")
+      message(FATAL_ERROR "SETUP_SMTP_AUTH_USER and SETUP_SMTP_AUTH_PASSWORD_FILE need SETUP_SMTP_SECURITY starttls or tls: credentials go over TLS only")
+    endif()
+    if(auth_user STREQUAL "" OR password_file STREQUAL "" OR NOT EXISTS "${password_file}")
+      message(FATAL_ERROR "AUTH needs both SETUP_SMTP_AUTH_USER and a readable SETUP_SMTP_AUTH_PASSWORD_FILE")
+    endif()
+  endif()
+  set(port "${SETUP_SMTP_PORT}")
+  if(NOT port MATCHES "^[0-9]+$" OR port GREATER 65535 OR port LESS 1)
+    message(FATAL_ERROR "SETUP_SMTP_PORT must be a port number from 1 to 65535, not '${port}'")
+  endif()
+  foreach(option SETUP_SMTP_RELAY SETUP_MAIL_SENDER SETUP_SMTP_HELO SETUP_MAIL_REGISTRATION SETUP_SUPPORT_MAILBOX)
+    if("${${option}}" MATCHES "[\"\\\\\r\n<> ]")
+      message(FATAL_ERROR "${option} may not hold quotes, backslashes, angle brackets, spaces or line breaks: '${${option}}'")
+    endif()
+  endforeach()
+  if(SETUP_SMTP_HELO MATCHES "@")
+    message(FATAL_ERROR "SETUP_SMTP_HELO is the domain sent with HELO, not a mailbox: '${SETUP_SMTP_HELO}'")
+  endif()
+endfunction()
+
+# setup_registration_config(DIR) checks the values of the variables named as the options and
+# writes DIR/RegistrationConfig.h from them, which RegistrationConfig.cpp is compiled against. An
+# empty SETUP_SMTP_HELO stands for the domain of the sender; an empty
+# SETUP_SMTP_TRUST_SYSTEM_ROOTS is OFF with a CA file and ON without one.
+set(SETUP_REGISTRATION_CONFIG_TEMPLATE "${CMAKE_CURRENT_LIST_DIR}/RegistrationConfig.h.in")
+set(SETUP_REGISTRATION_CONFIG_SOURCE "${CMAKE_CURRENT_LIST_DIR}/RegistrationConfig.cpp")
+function(setup_registration_config dir)
+  setup_check_mail_options()
+  set(relay "${SETUP_SMTP_RELAY}")
+  set(port "${SETUP_SMTP_PORT}")
+  set(sender "${SETUP_MAIL_SENDER}")
+  set(registration "${SETUP_MAIL_REGISTRATION}")
+  set(support "${SETUP_SUPPORT_MAILBOX}")
+  set(auth_user "${SETUP_SMTP_AUTH_USER}")
+  set(ca_file "${SETUP_SMTP_CA_FILE}")
+  set(password_file "${SETUP_SMTP_AUTH_PASSWORD_FILE}")
+  list(FIND SETUP_SMTP_SECURITY_VALUES "${SETUP_SMTP_SECURITY}" security)
+  set(helo "${SETUP_SMTP_HELO}")
+  if(helo STREQUAL "")
+    string(REGEX REPLACE "^.*@" "" helo "${sender}")
+  endif()
+  # The embedded authority is the only root unless the system's are asked for too; without
+  # one the system's roots are all there is to trust.
+  set(trust_roots 0)
+  if(SETUP_SMTP_TRUST_SYSTEM_ROOTS STREQUAL "ON" OR (SETUP_SMTP_TRUST_SYSTEM_ROOTS STREQUAL "" AND ca_file STREQUAL ""))
+    set(trust_roots 1)
+  endif()
+  # Changed files configure again.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${ca_file} ${password_file})
+  setup_bytes_initializer("${ca_file}" ca_bytes)
+  set(password_bytes "0x00")
+  if(NOT password_file STREQUAL "")
+    # The password without the line end an editor leaves.
+    file(READ "${password_file}" password)
+    string(REGEX REPLACE "\r?\n$" "" password "${password}")
+    file(WRITE "${dir}/password.tmp" "${password}")
+    setup_bytes_initializer("${dir}/password.tmp" password_bytes)
+    file(REMOVE "${dir}/password.tmp")
+  endif()
+  configure_file(${SETUP_REGISTRATION_CONFIG_TEMPLATE} ${dir}/RegistrationConfig.h @ONLY)
+endfunction()
+# The bytes of FILE as a C initializer list ending in a zero byte, in OUT.
+function(setup_bytes_initializer file out)
+  set(bytes "")
+  if(NOT "${file}" STREQUAL "")
+    file(READ "${file}" hex HEX)
+    string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  endif()
+  set(${out} "${bytes}0x00" PARENT_SCOPE)
+endfunction()
+
+if(NOT CMAKE_SCRIPT_MODE_FILE STREQUAL CMAKE_CURRENT_LIST_FILE)
+  return()
+endif()
+# The arguments after "--" (CMAKE_ARGV3): the mode, then its own, each taken whole.
+set(mode "${CMAKE_ARGV4}")
+math(EXPR last "${CMAKE_ARGC} - 1")
+if(mode STREQUAL "check" AND last GREATER 4)
+  foreach(i RANGE 5 ${last})
+    string(FIND "${CMAKE_ARGV${i}}" "=" at)
+    string(SUBSTRING "${CMAKE_ARGV${i}}" 0 ${at} name)
+    math(EXPR at "${at} + 1")
+    string(SUBSTRING "${CMAKE_ARGV${i}}" ${at} -1 ${name})
+  endforeach()
+elseif(mode STREQUAL "readme" AND last GREATER 4)
+  set(README "${CMAKE_ARGV5}")
+  file(READ "${README}" readme)
+endif()
+set(out "")
+foreach(name IN LISTS SETUP_MAIL_OPTIONS)
+  if(mode STREQUAL "rows")
+    set(row "${name}")
+    foreach(field IN LISTS SETUP_MAIL_FIELDS)
+      string(APPEND row "|${SETUP_MAIL_${name}_${field}}")
+    endforeach()
+    string(APPEND out "${row}\n")
+  elseif(mode STREQUAL "check")
+    if(NOT DEFINED ${name})
+      set(${name} "${SETUP_MAIL_${name}_default}")
+    endif()
+  elseif(mode STREQUAL "readme")
+    set(default "`${SETUP_MAIL_${name}_default}`")
+    if(default STREQUAL "``")
+      string(STRIP "empty: ${SETUP_MAIL_${name}_empty}" default)
+      string(REGEX REPLACE ":$" "" default "${default}")
+    endif()
+    set(row "| `${name}` | `--${SETUP_MAIL_${name}_release} ${SETUP_MAIL_${name}_word}` | ${default} | ${SETUP_MAIL_${name}_what} |")
+    string(FIND "${readme}" "\n${row}\n" at)
+    if(DEFINED README AND at LESS 0)
+      message(FATAL_ERROR "${README} lacks the row of ${name}, which is:\n${row}")
+    endif()
+    string(APPEND out "${row}\n")
+  else()
+    message(FATAL_ERROR "usage: cmake -P MailOptions.cmake -- rows|check [NAME=VALUE]...|readme [FILE]")
+  endif()
+endforeach()
+if(mode STREQUAL "check")
+  setup_check_mail_options()
+endif()
+execute_process(COMMAND ${CMAKE_COMMAND} -E echo_append "${out}")

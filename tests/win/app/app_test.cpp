@@ -11,7 +11,7 @@
 
 #include "toolkit/win/Application.h"
 #include "payload/win/Compress.h"
-#include "app/Dlsetup.h"
+#include "app/win/Dlsetup.h"
 #include "toolkit/FileCtrl.h"
 #include "HostLink.h"
 #include "common/Library.h"

@@ -2,7 +2,7 @@
 // and the installer's shortcut set made below scratch Programs and desktop folders.
 #include <gtest/gtest.h>
 
-#include "app/Shelllink.h"
+#include "app/win/Shelllink.h"
 
 #include <objbase.h>
 #include <shlobj.h>

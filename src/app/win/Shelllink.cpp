@@ -1,4 +1,4 @@
-#include "app/Shelllink.h"
+#include "app/win/Shelllink.h"
 
 #include <objbase.h>
 #include <shlobj.h>

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "app/InstallLog.h"
-#include "app/Shelllink.h"
+#include "app/win/InstallLog.h"
+#include "app/win/Shelllink.h"
 #include "toolkit/win/Buttons.h"
 #include "toolkit/win/Form.h"
 #include "toolkit/win/InputControls.h"

@@ -1,9 +1,9 @@
-#include "app/Unattended.h"
+#include "app/win/Unattended.h"
 
 #include <string>
 
-#include "app/Dlsetup.h"
-#include "app/InstallRoad.h"
+#include "app/win/Dlsetup.h"
+#include "app/win/InstallRoad.h"
 #include "payload/Archive.h"
 #include "toolkit/FileCtrl.h"
 #include "toolkit/SysUtils.h"

@@ -4,7 +4,7 @@
 #include "toolkit/win/Win.h"
 
 #include "toolkit/win/Application.h"
-#include "app/Dlsetup.h"
+#include "app/win/Dlsetup.h"
 #include "common/Library.h"
 #include "mail/win/Senddata.h"
 

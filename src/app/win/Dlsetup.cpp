@@ -1,8 +1,8 @@
-#include "app/Dlsetup.h"
+#include "app/win/Dlsetup.h"
 
 #include <vector>
 
-#include "app/InstallRoad.h"
+#include "app/win/InstallRoad.h"
 
 #include "toolkit/win/Application.h"
 #include "payload/win/Compress.h"

@@ -1,10 +1,10 @@
-#include "app/InstallRoad.h"
+#include "app/win/InstallRoad.h"
 
 #include <memory>
 
-#include "app/Dlsetup.h"
-#include "app/InstallLog.h"
-#include "app/Shelllink.h"
+#include "app/win/Dlsetup.h"
+#include "app/win/InstallLog.h"
+#include "app/win/Shelllink.h"
 #include "payload/Archive.h"
 #include "toolkit/FileCtrl.h"
 #include "toolkit/win/Registry.h"

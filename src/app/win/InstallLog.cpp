@@ -1,4 +1,4 @@
-#include "app/InstallLog.h"
+#include "app/win/InstallLog.h"
 
 #include "app/LogLine.h"
 

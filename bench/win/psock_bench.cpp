@@ -20,7 +20,7 @@
 #include "BenchUtil.h"
 #include "Loopback.h"
 #include "toolkit/win/Forms.h"
-#include "net/Psock.h"
+#include "net/win/Psock.h"
 
 namespace {
 

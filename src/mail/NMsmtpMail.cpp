@@ -15,10 +15,10 @@ constexpr std::string_view kCrLf = "\r\n";
 // The mail is held in memory and moved with 32-bit counts; an attachment's encoded form (4/3 of
 // the file and a line end per 45 bytes) must stay well inside that.
 constexpr int64_t kMaxAttachmentBytes = int64_t{1} << 30;
-// The socket layer writes a text of up to 65,535 bytes at once. The header is written after
-// DATA has been accepted: failing then would leave the server reading the next commands as
-// mail text, so a header that cannot be written is refused before the first command.
-constexpr std::size_t kMaxWrite = 65536;
+// The header is written after DATA has been accepted, in one piece: failing then would leave
+// the server reading the next commands as mail text, so a header longer than the socket layer
+// writes at once is refused before the first command.
+constexpr auto kMaxWrite = static_cast<std::size_t>(PsockBufferSize);
 
 void WriteText(TMemoryStream& Stream, std::string_view Text)
 {

@@ -199,17 +199,14 @@ void TSmtpDialogue::Greet()
 TSmtpReply TSmtpDialogue::Introduce(const char* Verb)
 {
     // The handler may change UserID; it is asked once.
-    for (int tries = 0;; ++tries) {
+    bool asked = false;
+    for (;;) {
         (void)HeloCommand(FUserID); // refuses a UserID that would end its line
         TSmtpReply reply = Command(std::string(Verb) + " " + FUserID);
         if (reply.Number < HeloAccepted) {
             return reply;
         }
-        bool handled = false;
-        if (tries == 0 && OnAuthenticationFailed) {
-            OnAuthenticationFailed(handled);
-        }
-        if (!handled) {
+        if (!AskHandlerOnce(asked, OnAuthenticationFailed)) {
             throw Exception("Authentication failed");
         }
     }
@@ -286,17 +283,11 @@ void TSmtpDialogue::SendMailSteps()
     CheckMailFields(msg);
     AssembleMail();
     FLines.RequireConnection();
-    int asked = 0;
+    bool asked = false;
     while (const int type = IncompleteHeaderType(msg)) {
-        if (asked > 0 || !OnHeaderIncomplete) {
+        if (!AskHandlerOnce(asked, OnHeaderIncomplete, type)) {
             throw Exception("Incomplete Header");
         }
-        bool handled = false;
-        OnHeaderIncomplete(handled, type);
-        if (!handled) {
-            throw Exception("Incomplete Header");
-        }
-        ++asked;
     }
     if (OnSendStart) {
         OnSendStart(FSender);

@@ -122,17 +122,13 @@ int16_t ReplyNumberOf(std::string_view Reply)
     return static_cast<int16_t>(value);
 }
 
-namespace {
+bool InternetEntry(const THostEntry& Entry) noexcept
+{
+    constexpr int16_t InternetFamily = 2;
+    return Entry.AddrType == InternetFamily && Entry.Length == 4;
+}
 
-// The host entry as the system writes it: pointers and two 16-bit fields, in the layout of the
-// platform's own structure (the Win32 side checks that the two agree).
-struct THostEntry {
-    char* Name;
-    char** Aliases;
-    int16_t AddrType;
-    int16_t Length;
-    char** AddrList;
-};
+namespace {
 
 // The offset in the buffer of P, when Count bytes from there lie inside it.
 bool InsideBuffer(const char* Buffer, std::size_t Size, const void* P, std::size_t Count, std::size_t& At) noexcept
@@ -147,13 +143,11 @@ bool InsideBuffer(const char* Buffer, std::size_t Size, const void* P, std::size
 
 bool FirstLookupAddress(const char* Buffer, std::size_t Size, uint8_t (&Address)[4]) noexcept
 {
-    constexpr int16_t InternetFamily = 2;
     THostEntry entry;
     if (Size < sizeof entry) return false;
     std::memcpy(&entry, Buffer, sizeof entry);
     std::size_t list = 0, first = 0;
-    if (entry.AddrType != InternetFamily || entry.Length != 4 ||
-        !InsideBuffer(Buffer, Size, entry.AddrList, sizeof(char*), list)) {
+    if (!InternetEntry(entry) || !InsideBuffer(Buffer, Size, entry.AddrList, sizeof(char*), list)) {
         return false;
     }
     const char* address = nullptr;

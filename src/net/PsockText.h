@@ -27,6 +27,10 @@ class ELookupEnded : public ESockError {
     using ESockError::ESockError;
 };
 
+// The socket layer's buffer: a send, a read and a line hold fewer bytes than this (a count to
+// send is a 16-bit one), and a text the layer writes in one piece must be shorter.
+constexpr int32_t PsockBufferSize = 65536;
+
 // Field N of S split at Delimiter (fields numbered from 1; consecutive delimiters enclose empty
 // fields; a field beyond the last is empty).
 std::string NthWord(std::string_view S, char Delimiter, int32_t N);
@@ -52,9 +56,20 @@ std::string SocketErrorText(uint16_t Code);
 // does not start with a digit. A value outside the 16-bit signed range raises ERangeError.
 int16_t ReplyNumberOf(std::string_view Reply);
 
+// A host entry in the layout of the system's own structure (the Win32 side checks that the two
+// agree and reads the system's entries through this one).
+struct THostEntry {
+    char* Name;
+    char** Aliases;
+    int16_t AddrType;
+    int16_t Length;
+    char** AddrList;
+};
+// Whether the entry's addresses are IPv4 ones.
+bool InternetEntry(const THostEntry& Entry) noexcept;
+
 // The first IPv4 address of the host entry that an asynchronous lookup wrote at the start of
-// Buffer (Size bytes): the entry's fields as the system lays them out (name, aliases, address
-// type, address length, address list), its pointers pointing into the buffer. Nothing outside
+// Buffer (Size bytes), its pointers pointing into the buffer. Nothing outside
 // the buffer is read: false when the entry is no IPv4 one, or when its address list or its
 // first address does not lie wholly inside.
 bool FirstLookupAddress(const char* Buffer, std::size_t Size, uint8_t (&Address)[4]) noexcept;

@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 // ---------------------------------------------------------------------------------------------
@@ -50,6 +51,21 @@ public:
 using TNotifyEvent = std::function<void(TObject* Sender)>;
 // A handler event lets the owner mend a condition; setting Handled asks for one more try.
 using THandlerEvent = std::function<void(bool& Handled)>;
+
+// The one rule for a handler event: it is asked once per operation. False when it was asked
+// before (Asked), is not set, or leaves Handled false: the caller fails then; true means "look
+// again".
+template <typename Event, typename... Args>
+bool AskHandlerOnce(bool& Asked, const Event& Handler, Args&&... Arguments)
+{
+    if (Asked || !Handler) {
+        return false;
+    }
+    Asked = true;
+    bool handled = false;
+    Handler(handled, std::forward<Args>(Arguments)...);
+    return handled;
+}
 
 // A component belongs to its owner, which frees it when it is freed itself. Children are freed
 // in the reverse order of their creation, so a component may rely on every component created

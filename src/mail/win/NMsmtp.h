@@ -16,7 +16,7 @@
 #include <string>
 
 #include "mail/SmtpDialogue.h"
-#include "net/Psock.h"
+#include "net/win/Psock.h"
 
 class TNMSMTP : public TPowersock, private TSmtpLines, public TSmtpDialogue {
 public:

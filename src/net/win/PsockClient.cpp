@@ -15,9 +15,10 @@
 
 std::atomic<int32_t> WinsockUsers{0};
 
-// The portable reader of a lookup's host entry (FirstLookupAddress) assumes the system's layout.
-static_assert(offsetof(hostent, h_addrtype) == 2 * sizeof(char*) && offsetof(hostent, h_length) == 2 * sizeof(char*) + 2 &&
-              offsetof(hostent, h_addr_list) == 3 * sizeof(char*));
+// The portable host entry is the system's.
+static_assert(sizeof(hostent) == sizeof(THostEntry) && offsetof(hostent, h_addrtype) == offsetof(THostEntry, AddrType) &&
+              offsetof(hostent, h_length) == offsetof(THostEntry, Length) &&
+              offsetof(hostent, h_addr_list) == offsetof(THostEntry, AddrList));
 
 void PsockWait(DWORD MaxMs)
 {
@@ -345,12 +346,11 @@ std::string TPowersock::GetLocalIP()
     if (gethostname(name, sizeof name - 1) != 0) {
         return {};
     }
-    const hostent* entry = gethostbyname(name);
-    if (entry == nullptr || entry->h_addrtype != AF_INET || entry->h_length != 4 || entry->h_addr_list == nullptr ||
-        entry->h_addr_list[0] == nullptr) {
+    const auto* entry = reinterpret_cast<const THostEntry*>(gethostbyname(name));
+    if (entry == nullptr || !InternetEntry(*entry) || entry->AddrList == nullptr || entry->AddrList[0] == nullptr) {
         return {};
     }
-    const auto* a = reinterpret_cast<const unsigned char*>(entry->h_addr_list[0]);
+    const auto* a = reinterpret_cast<const unsigned char*>(entry->AddrList[0]);
     char text[16];
     std::snprintf(text, sizeof text, "%d.%d.%d.%d", a[0], a[1], a[2], a[3]);
     return text;

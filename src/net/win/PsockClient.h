@@ -197,7 +197,7 @@ public:
     TNotifyEvent OnAfterAbort;
 
 protected:
-    static constexpr int32_t IOBufferSize = 65536;
+    static constexpr int32_t IOBufferSize = PsockBufferSize;
 
     // OpenSocket false: the component starts without a socket, for one that is handed a socket
     // at once (a listening server's client, given its accepted connection).

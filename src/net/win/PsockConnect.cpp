@@ -75,7 +75,7 @@ void TPowersock::Connect()
     if (FConnected) {
         throw ESockError("Already connected");
     }
-    int tries = 0;
+    bool asked = false;
     for (;;) {
         try {
             ResolveRemoteHost();
@@ -86,15 +86,9 @@ void TPowersock::Connect()
         if (FRemoteAddress.sin_addr.s_addr != 0) {
             break;
         }
-        if (tries > 0 || !OnInvalidHost) {
+        if (!AskHandlerOnce(asked, OnInvalidHost)) {
             throw ESockError("Null Remote Address");
         }
-        bool handled = false;
-        OnInvalidHost(handled);
-        if (!handled) {
-            throw ESockError("Null Remote Address");
-        }
-        ++tries;
     }
     // A socket whose connect was refused or given up takes no second one.
     if (FConnectTried) {
@@ -137,17 +131,11 @@ void TPowersock::Connect()
 void TPowersock::CertifyConnect()
 {
     StatusMessage(8, "Checking Connection");
-    int round = 0;
+    bool asked = false;
     while (!FConnected) {
-        if (round > 0 || !OnConnectionRequired) {
+        if (!AskHandlerOnce(asked, OnConnectionRequired)) {
             throw Exception("Not Connected");
         }
-        bool handled = false;
-        OnConnectionRequired(handled);
-        if (!handled) {
-            throw Exception("Not Connected");
-        }
-        ++round;
     }
 }
 

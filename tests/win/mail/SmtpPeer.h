@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "net/Psock.h"
+#include "net/win/Psock.h"
 
 // The peer's control connection: a request is a line; a response is a line ("OK ..." or
 // "ERR ..."), and TRANSCRIPT's "OK n" is followed by its n lines.

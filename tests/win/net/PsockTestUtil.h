@@ -22,7 +22,7 @@
 
 #include "toolkit/win/Forms.h"
 #include "toolkit/win/HiddenWindow.h"
-#include "net/Psock.h"
+#include "net/win/Psock.h"
 #include "Loopback.h"
 
 namespace psocktest {

@@ -32,7 +32,8 @@ until the client's close_notify (answered with one) or its close.
 
 SMTP listeners (pyOpenSSL, TLS 1.2 with server.pem after STARTTLS): greeting, EHLO offering
 STARTTLS, then inside TLS EHLO offering AUTH PLAIN LOGIN, and 235, 250, 354, 221 to the rest; the
-mail is read to its ".". Each misbehaves as its key says:
+mail is read to its ".", and after QUIT the connection to its end (a close_notify shows as the
+command "CLOSE_NOTIFY"). Each misbehaves as its key says:
   smtp              not at all
   smtp-renegotiate  answers MAIL FROM with a request to renegotiate (HelloRequest)
   smtp-flip         answers MAIL FROM with "250 ok" whose record has one bit flipped
@@ -237,6 +238,7 @@ class SmtpSession:
         self.listener, self.client = listener, client
         self.tls = None
         self.buffer = b''
+        self.close_notify = False
 
     def flush(self):
         while True:
@@ -255,7 +257,10 @@ class SmtpSession:
                 return self.tls.recv(65536)
             except SSL.WantReadError:
                 self.flush()
-            except (SSL.ZeroReturnError, SSL.Error):
+            except SSL.ZeroReturnError:
+                self.close_notify = True
+                return b''
+            except SSL.Error:
                 return b''
             data = self.client.recv(65536)
             if not data:
@@ -352,6 +357,11 @@ class SmtpSession:
                 self.send(b'250 queued\r\n')
             elif verb == b'QUIT':
                 self.send(b'221 bye\r\n')
+                # The client's end: with TLS, its close_notify is noted as a command.
+                while self.receive():
+                    pass
+                if self.close_notify:
+                    self.listener.note(b'close_notify')
                 return
             else:
                 self.send(b'250 ok\r\n')

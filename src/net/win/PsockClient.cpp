@@ -1,5 +1,6 @@
 // TPowersock: start-up, the notification window, error and status reports, address queries
-// (name lookup, connect and close: PsockConnect.cpp; the wait: PsockWait.cpp).
+// (connecting, securing and closing: PsockConnect.cpp; the time-out and the wait: PsockWait.cpp;
+// the operations: PsockTransfer.cpp).
 #include "net/win/PsockClient.h"
 
 #include <algorithm>
@@ -55,18 +56,24 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction.
 
-TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, true) {}
-
-TPowersock::TPowersock(TComponent* AOwner, bool OpenSocket) : TComponent(AOwner), FOpenSocket(OpenSocket)
+TPowersock::TPowersock(TComponent* AOwner)
+    : TComponent(AOwner),
+      FDeadline([this] { TimerFired(nullptr); }),
+      FChannel(FSocketHandle, FLastErrorNo, {[this] { PeerClosed(); }, [this](int Error) { RaiseSocketError(Error); }})
 {
     StatusMessage(8, "Create");
-    FWindowThread = GetCurrentThreadId();
     FMessageWindow = std::make_unique<TPsockWindow>(*this);
-    FHostEntryBuffer = std::make_unique<TLookupBuffer>();
-    FTimeOutTimer = new TThreadTimer(this);
-    FTimeOutTimer->SetEnabled(false);
-    FTimeOutTimer->SetOnTimer([this](TObject*) { TimerTick(); });
-    InitWinsock();
+    InitWinsock(TSocketHandle(), true);
+}
+
+TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted)
+    : TComponent(AOwner),
+      FDeadline([this] { TimerFired(nullptr); }),
+      FChannel(FSocketHandle, FLastErrorNo, {[this] { PeerClosed(); }, [this](int Error) { RaiseSocketError(Error); }})
+{
+    StatusMessage(8, "Create");
+    FMessageWindow = std::make_unique<TPsockWindow>(*this);
+    InitWinsock(std::move(Accepted), false);
 }
 
 TPowersock::~TPowersock()
@@ -77,18 +84,6 @@ TPowersock::~TPowersock()
     try {
         Abort();
         Cancel();
-        delete FTimeOutTimer;
-        FTimeOutTimer = nullptr;
-        // A lookup that may still finish writes into its buffer: those buffers stay behind.
-        if (FLookupTask != nullptr) {
-            WSACancelAsyncRequest(FLookupTask);
-            (void)FHostEntryBuffer.release();
-        }
-        for (auto& [task, buffer] : FAbandonedLookups) {
-            WSACancelAsyncRequest(task);
-            (void)buffer.release();
-        }
-        FHostEntryBuffer.reset();
         // The socket before its window: the window may serve another component next, and a
         // closed socket is reported no more.
         RequestCloseSocket();
@@ -100,32 +95,33 @@ TPowersock::~TPowersock()
     }
 }
 
-void TPowersock::InitWinsock()
+void TPowersock::InitWinsock(TSocketHandle Accepted, bool OpenSocket)
 {
     StatusMessage(8, "Initializing Winsock");
     try {
         if (++WinsockUsers == 1) {
-            WSAStartup(0x0101, &FWSAData);
-            const TWinsockDescription info{FWSAData.wVersion,
-                                           FWSAData.wHighVersion,
-                                           FWSAData.szDescription,
-                                           FWSAData.szSystemStatus,
-                                           FWSAData.iMaxSockets,
-                                           FWSAData.iMaxUdpDg};
+            WSADATA data{};
+            WSAStartup(0x0101, &data);
+            const TWinsockDescription info{data.wVersion,       data.wHighVersion, data.szDescription,
+                                           data.szSystemStatus, data.iMaxSockets,  data.iMaxUdpDg};
             for (const auto& line : WinsockInfoLines(info)) {
                 FWSAInfo.Add(line);
             }
         }
-        if (!FOpenSocket) {
-            return;
-        }
         try {
-            TakeSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
-            // Only this first socket: closing it resets the connection at once.
-            linger off{1, 0};
-            setsockopt(FSocketHandle.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
-            // Without its notifications the component could never see a connect.
-            if (WSAAsyncSelect(FSocketHandle.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents) != 0) {
+            if (OpenSocket) {
+                TakeSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+                // Only this first socket: closing it resets the connection at once.
+                linger off{1, 0};
+                setsockopt(FSocketHandle.Get(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&off), sizeof off);
+            } else {
+                FSocketHandle = std::move(Accepted);
+                FAccepted = true;
+                FConnected = true;
+            }
+            // Without its notifications the component could never see a connect, nor a served
+            // connection its data.
+            if (!SelectEvents()) {
                 throw ESockError("No notifications");
             }
         } catch (...) {
@@ -152,27 +148,18 @@ void TPowersock::TakeSocket(SOCKET Socket)
     }
     FSocketHandle = std::move(taken);
     FConnectTried = false;
-    // A new socket starts plain.
-    FTls.reset();
-    FPlain.clear();
-    FRawOut.clear();
+    FAccepted = false;
+    FChannel.Reset();
 }
 
-void TPowersock::SelectEvents()
+bool TPowersock::SelectEvents() noexcept
 {
-    WSAAsyncSelect(FSocketHandle.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    return WSAAsyncSelect(FSocketHandle.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents) == 0;
 }
 
 uint16_t TPowersock::SocketHandle() const noexcept
 {
     return FSocketHandle ? static_cast<uint16_t>(FSocketHandle.Get()) : NoSocket;
-}
-
-void TPowersock::SetWindowRecycled(bool Value) noexcept
-{
-    if (FMessageWindow) {
-        FMessageWindow->SetRecycled(Value);
-    }
 }
 
 HWND TPowersock::MessageWindow() const noexcept
@@ -217,7 +204,7 @@ void TPowersock::Wndproc(TMessage& Message)
                 // Data still waiting is read first: the receive step acts on the end once it
                 // finds nothing more, as it does here when nothing waits.
                 char first;
-                if (ReceiveStep(&first, 1, true, true) == InputNone) {
+                if (FChannel.Receive(&first, 1, true, true) == InputNone) {
                     PeerClosed();
                 }
                 break;
@@ -232,13 +219,9 @@ void TPowersock::Wndproc(TMessage& Message)
                 FConnected = true;
                 if (!Destroying() && OnDisconnect) OnDisconnect(this);
             } else {
-                const HANDLE task = reinterpret_cast<HANDLE>(Message.WParam);
-                if (task == nullptr || task != FLookupTask) {
-                    // The completion of a lookup given up earlier: its buffer may go now.
-                    LookupFinished(task);
-                    return;
+                if (!FLookup.Completed(reinterpret_cast<HANDLE>(Message.WParam))) {
+                    return; // a lookup given up earlier
                 }
-                FLookupTask = nullptr;
                 FAsyncOk = HIWORD(Message.LParam) == 0;
                 FAsyncDone = true;
             }
@@ -247,13 +230,6 @@ void TPowersock::Wndproc(TMessage& Message)
     }
     // What a wait looks at may have changed: one asleep on another thread looks again.
     WakeWaiter();
-}
-
-void TPowersock::LookupFinished(HANDLE Task) noexcept
-{
-    FAbandonedLookups.erase(std::remove_if(FAbandonedLookups.begin(), FAbandonedLookups.end(),
-                                           [Task](const auto& entry) { return entry.first == Task; }),
-                            FAbandonedLookups.end());
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -308,7 +284,8 @@ void TPowersock::SocketErrorStr(uint16_t Code, std::string& Msg)
 void TPowersock::StatusMessage(uint8_t Level, const std::string& Text)
 {
     try {
-        if (Level <= FReportLevel) {
+        // FStatus and the handler are the component's thread's.
+        if (Level <= FReportLevel && IsWindowThread()) {
             FStatus = Text;
             if (!Destroying() && OnStatus) {
                 OnStatus(this, FStatus);

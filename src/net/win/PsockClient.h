@@ -24,7 +24,11 @@
 #include "toolkit/Classes.h"
 #include "toolkit/win/Handles.h"
 #include "net/PsockText.h"
+#include "net/win/PsockChannel.h"
+#include "net/win/PsockDeadline.h"
+#include "net/win/PsockLookup.h"
 #include "net/win/PsockTimer.h"
+#include "net/win/PsockWaiter.h"
 #include "net/win/Tls.h"
 
 // The notification window's private messages: socket events (the event in the low word of
@@ -67,11 +71,12 @@ public:
 
     // ---- virtual operations, in their slot order (the listening side's Accept goes first)
     // Waits until a connection has been reported or Cancel, and takes it: the new socket, owned
-    // by the caller and registered for this component's notifications; RemoteAddress holds the
-    // peer. ESockError "Accepting Canceled" (Canceled stays set), "Error creating Data
-    // Connection" when the report carried an error or nothing waits. AsyncDone is cleared again,
-    // so the next Accept waits for the next report.
-    virtual uint16_t Accept();
+    // its holder, and registered for this component's notifications (a 16-bit handle);
+    // RemoteAddress holds the peer. ESockError "Accepting Canceled" (Canceled stays set), "Error
+    // creating Data Connection" when the report carried an error or nothing waits. AsyncDone is
+    // cleared again, so the next Accept waits for the next report. Connect, Disconnect, Listen
+    // and Accept run on the component's own thread only (ESockError elsewhere).
+    virtual TSocketHandle Accept();
     // Resolves Proxy or Host and connects; returns when connected, else raises (OnConnect has
     // fired from the notification during the wait): "Connection Failed", "... Timed out",
     // "... Canceled", or "Connection closed by the peer" when it closed as it accepted. The socket of an earlier attempt that
@@ -92,7 +97,8 @@ public:
     // Milliseconds; 0 waits without a time-out. A negative value is refused when a wait arms it.
     int32_t TimeOut() const noexcept { return FTimeOut; }
     void SetTimeOut(int32_t Value) noexcept { FTimeOut = Value; }
-    // Status texts of a level up to this reach OnStatus (0 after construction: none).
+    // Status texts of a level up to this reach OnStatus (0 after construction: none), on the
+    // component's own thread: those of a listening server's client thread (in Serve) are not given.
     int32_t ReportLevel() const noexcept { return FReportLevel; }
     void SetReportLevel(int32_t Value) noexcept { FReportLevel = Value; }
     const std::string& Proxy() const noexcept { return FProxy; }
@@ -110,9 +116,9 @@ public:
     int32_t LastErrorNo();
     void SetLastErrorNo(int32_t Value);
     // 64 bits: a counter of 32 would wrap after 2 GiB of a long transfer.
-    int64_t BytesSent() const noexcept { return FBytesSent; }
-    int64_t BytesTotal() const noexcept { return FBytesTotal; }
-    int64_t BytesRecvd() const noexcept { return FBytesRecvd; }
+    int64_t BytesSent() const noexcept { return FChannel.BytesSent; }
+    int64_t BytesTotal() const noexcept { return FChannel.BytesTotal; }
+    int64_t BytesRecvd() const noexcept { return FChannel.BytesRecvd; }
     // Lines describing the socket library, filled by the instance that started it.
     const TStringList& WSAInfo() const noexcept { return FWSAInfo; }
     uint16_t SocketHandle() const noexcept;
@@ -141,7 +147,7 @@ public:
     // later failure of the session, before its ETlsError leaves the operation.
     void StartTls(const TTlsSettings& Settings);
     // Whether the connection goes through TLS.
-    bool Secured() const noexcept { return FTls != nullptr; }
+    bool Secured() const noexcept { return FChannel.Secured(); }
 
     std::string GetRemoteIP();
     // The first address of the local host name; empty when the name does not resolve.
@@ -199,9 +205,11 @@ public:
 protected:
     static constexpr int32_t IOBufferSize = PsockBufferSize;
 
-    // OpenSocket false: the component starts without a socket, for one that is handed a socket
-    // at once (a listening server's client, given its accepted connection).
-    TPowersock(TComponent* AOwner, bool OpenSocket);
+    // A component on a connection accepted elsewhere (a listening server's client): it opens no
+    // socket of its own; Accepted is connected and reports to this component's window from here
+    // on. A peer's end only marks it not Connected and fires OnDisconnect on the window thread:
+    // the socket stays until the component goes, so that a read sees the end of the data.
+    TPowersock(TComponent* AOwner, TSocketHandle Accepted);
 
     // Arms the time-out for a scope and disarms it on every way out. Scopes nest: the time-out
     // runs from the outermost one, so an operation made of several (a reply of several lines)
@@ -217,19 +225,7 @@ protected:
         TPowersock& FSocket;
     };
 
-    // ---- start-up, closing, time-out, reports
-    void InitWinsock();
-    // Fills the address of RemoteAddress from Proxy or Host: a dotted address directly, a name
-    // through an asynchronous lookup under the time-out.
-    void ResolveRemoteHost();
-    // Closes the socket and, unless the component is going, opens a fresh one.
-    void RequestCloseSocket();
-    // Closes Socket (held by this component or handed to it) and nothing else.
-    void Close(TSocketHandle& Socket);
-    void TimerOn();
-    void TimerOff();
-    // The time-out: sets TimedOut and AsyncDone and, through Abort, Canceled.
-    void TimerFired(TObject* Sender);
+    // ---- reports
     // Turns the pending socket error (unless it is Ignore, or up to 10,000) into OnError and
     // ESockError with its text. Msg is emptied when nothing is raised.
     void ErrorManager(uint16_t Ignore, std::string& Msg);
@@ -238,162 +234,113 @@ protected:
     void SetWSAError(uint16_t Code, std::string Msg);
     void SocketErrorStr(uint16_t Code, std::string& Msg);
     void StatusMessage(uint8_t Level, const std::string& Text);
+    // The time-out: sets TimedOut and AsyncDone and, through Abort, Canceled.
+    void TimerFired(TObject* Sender);
+    // Closes Socket (held by this component or handed to it) and nothing else.
+    void Close(TSocketHandle& Socket);
 
-    // ---- the one wait
-    // Calls Done until it returns true, sleeping in between until a message arrives for the
-    // thread (a notice of the connection, a timer tick, a post from a thread that cancels) or
-    // the time-out's deadline passes. False when Canceled ends it first (a time-out sets it, but
-    // on a listening server's instance). Done is called before the first sleep.
-    bool WaitUntil(const std::function<bool()>& Done);
-    // One sleep of WaitUntil, then the pending messages of the thread are dispatched and the
-    // time-out fired when its deadline has passed.
-    void WaitForNotice();
-    // What changes what a wait looks at from another thread calls this: a wait asleep on
-    // another thread than the caller's is woken.
-    void WakeWaiter() noexcept;
-    // A time-out counted from now on, for a transfer whose bound is its time without progress.
-    void RestartTimeOut() noexcept;
+    // The flags a wait looks at may be set by another thread (Cancel, a listening server's GUI
+    // thread handling its client's notices).
+    std::atomic<bool> FCanceled{false};
+    std::atomic<bool> FAsyncDone{false};
+    sockaddr_in FRemoteAddress{};
 
-    // ---- the receive step and the send step: every byte of the connection passes here (through
-    // TLS once StartTls has succeeded).
-    // What a look at the connection found, besides a count of bytes (> 0).
-    static constexpr int32_t InputClosed = 0;        // the peer has ended the connection
-    static constexpr int32_t InputNone = -1;         // nothing has come (yet)
-    static constexpr int32_t InputNotConnected = -2; // the socket is not connected (LastErrorNo 10057)
-    // Copies up to Max waiting bytes to Into, leaving them waiting (Peek) or taking them. A
-    // connection that ended (closed or reset) is acted on here (PeerClosed) and reported as
-    // InputClosed, or, for a reset, raised as the socket error it is unless Quiet; any other
-    // socket error fires OnError and raises ESockError, unless Quiet (then InputNone).
-    int32_t ReceiveStep(char* Into, int32_t Max, bool Peek, bool Quiet = false);
-    // Hands up to Count bytes to the connection: the count taken (0 only when the system says
-    // so), or -1 when it takes nothing now. A connection that ended is acted on (PeerClosed)
-    // before the socket error is raised. Through TLS, what it takes may not all be on the wire
-    // yet: SendPending says when it is.
-    int32_t SendStep(const char* Data, int32_t Count);
-    // Sends what TLS has made of the bytes taken and not yet sent; true when nothing is left.
-    bool SendPending();
-    // Hands Count bytes to the connection, waiting while it takes none; BytesSent, OnPacketSent
-    // and a pump of the thread's messages after each piece when Counted (the file and stream
-    // senders). False when a send reported 0 bytes. Ends early on Canceled.
-    bool SendBlock(const char* Data, int32_t Count, bool Counted);
-    // A transfer whose time-out bounds its time without progress moved Count bytes: counted,
-    // the time-out started again, Event fired, the thread's messages pumped. True when Canceled.
-    bool Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event);
-    // The peer ended the connection: closes it and opens a fresh socket (a listening server's
-    // instance only marks it ended: its socket is its client thread's).
-    virtual void PeerClosed();
+private:
+    class TPsockWindow;
+    // The operations that wait on the peer, each a row of one table (PsockTransfer.cpp): its
+    // status text, its abort text and whether its progress restarts the time-out.
+    enum class TOperation : uint8_t { SendBuffer, SendFile, SendStream, Read, ReadLn, AppendFile, CaptureFile, CaptureStream, CaptureString, StartTls };
 
-    // ---- notices
-    // Handles the notification window's messages from CM_SOCKETMESSAGE on.
-    virtual void Wndproc(TMessage& Message);
-    // Accept; the accepted socket's notices go to this component's window when SelectNotices,
-    // else the caller asks for them where it wants them (a listening server: its client's).
-    uint16_t AcceptConnection(bool SelectNotices);
-    // Whether the caller runs on the thread that made the component (and owns its windows).
-    bool IsWindowThread() const noexcept { return GetCurrentThreadId() == FWindowThread; }
-    // Whether the notification window goes back to the thread's pool of windows when the
-    // component goes (true after construction) or is destroyed.
-    void SetWindowRecycled(bool Value) noexcept;
-    // Takes a socket from the system into FSocketHandle: an invalid one reports the pending
-    // error, one that does not fit 16 bits is closed and refused with ERangeError.
+    // ---- start-up, closing, reports
+    void InitWinsock(TSocketHandle Accepted, bool OpenSocket);
+    // Takes a socket from the system: an invalid one reports the pending error, one that does
+    // not fit 16 bits is closed and refused with ERangeError.
     void TakeSocket(SOCKET Socket);
-    void SelectEvents();
-    // When Canceled is set: clears it, fires OnAfterAbort and raises EAbortError(Text).
-    void AbortEnding(const char* Text);
-    // Removes the queued notifications of Socket (only its read notifications when ReadsOnly).
-    void DropNotices(SOCKET Socket, bool ReadsOnly);
-    // Before a reader's first look at the socket: drops the read notices already queued.
-    void DropStaleReadNotices();
-    // One receive of a capture: its bytes handed to Store, counted and reported, the time-out's
-    // TimedOut cleared (its count runs on). The count; 0 when nothing had come, -1 when the
-    // connection has ended.
-    int32_t CapturePacket(const std::function<void(const char*, int32_t)>& Store);
+    // Asks for the socket's notices at this component's window.
+    bool SelectEvents() noexcept;
+    // Fills the address of RemoteAddress from Proxy or Host: a dotted address directly, a name
+    // through an asynchronous lookup under the time-out.
+    void ResolveRemoteHost();
+    // Closes the socket of a failed connect attempt and takes a fresh one, firing nothing.
+    void RenewSocket();
+    // Closes the socket and, unless the component is going, opens a fresh one.
+    void RequestCloseSocket();
+    // The peer ended the connection: closed, and a fresh socket opened (an accepted connection is
+    // only marked ended).
+    void PeerClosed();
+    // Raises ESockError unless the caller runs on the thread that made the component (and owns
+    // its windows and timer): What replaces or closes the socket its notices are matched against.
+    void RequireWindowThread(const char* What) const;
+    bool IsWindowThread() const noexcept { return GetCurrentThreadId() == FWindowThread; }
     // Raises ESockError (after OnError) for Code, as ErrorManager does for the pending error.
     [[noreturn]] void RaiseSocketError(int Code);
+
+    // ---- the time-out and the one wait
+    void TimerOn();
+    void TimerOff();
+    // Calls Done until it returns true, sleeping in between until a message arrives for the
+    // thread or the time-out's deadline passes. False when Canceled ends it first (a time-out
+    // sets it, but on a listening server's instance). Done is called before the first sleep.
+    bool WaitUntil(const std::function<bool()>& Done);
+    // What changes what a wait looks at (a notice, Cancel) calls this, from any thread.
+    void WakeWaiter() noexcept { FWaiter.Wake(); }
+
+    // ---- the operations
+    // Runs Body as Operation: its status text, the time-out around it and, unless Body returns
+    // false, the abort ending after it.
+    void Run(TOperation Operation, const std::function<bool()>& Body);
+    // When Canceled is set: clears it, fires OnAfterAbort and raises EAbortError(Text).
+    void AbortEnding(const char* Text);
+    // Hands Count bytes to the connection, waiting while it takes none; the file and stream
+    // senders count each piece as progress (Counted). False when a send reported 0 bytes. Ends
+    // early on Canceled.
+    bool SendBlock(const char* Data, int32_t Count, bool Counted);
+    // A transfer moved Count bytes: counted, the time-out kept or started again as the running
+    // operation's row says, Event fired, the thread's messages pumped. True when Canceled.
+    bool Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event);
+    // One receive of a capture: its bytes handed to Store and counted as progress. The count; 0
+    // when nothing had come, -1 when the connection has ended.
+    int32_t CapturePacket(const std::function<void(const char*, int32_t)>& Store);
+    // Before a reader's first look at the socket: drops the read notices already queued.
+    void DropStaleReadNotices();
+    // Removes the queued notifications of Socket (only its read notifications when ReadsOnly).
+    void DropNotices(SOCKET Socket, bool ReadsOnly);
+    // The TLS handshake under way failed or was given up: forgotten, and the connection closed.
+    void HandshakeFailed();
+
+    // ---- notices: the notification window's messages from CM_SOCKETMESSAGE on
+    void Wndproc(TMessage& Message);
 
     // Scratch for sends, peeks and receives: 65,536 bytes and a terminating zero byte.
     std::array<char, IOBufferSize + 1> IOBuffer{};
     TStringList FWSAInfo;
-    int64_t FBytesSent = 0;
-    // The flags a wait looks at may be set by another thread (Cancel, a listening server's GUI
-    // thread handling its instance's notices).
-    std::atomic<bool> FCanceled{false};
     std::atomic<int32_t> FLastErrorNo{0};
     int32_t FTimeOut = 0;
     int32_t FReportLevel = 0;
     std::string FStatus;
     std::string FProxy;
     uint16_t FProxyPort = 0;
-    TThreadTimer* FTimeOutTimer = nullptr; // owned (a child component)
-    std::atomic<bool> FAsyncOk{true};
-    std::atomic<bool> FTimedOut{false};
     int32_t FPort = 0;
-    int64_t FBytesTotal = 0;
-    int64_t FBytesRecvd = 0;
-    std::atomic<bool> FAsyncDone{false};
-    WSADATA FWSAData{};
-    sockaddr_in FRemoteAddress{};
     std::string FHost;
     std::string FTransactionReply;
     int16_t FReplyNumber = 0;
     TSocketHandle FSocketHandle;
-    std::atomic<bool> FConnected{false};
-
-private:
-    class TPsockWindow;
-    // What the system may use until a lookup completes: the name and the buffer for its entry.
-    struct TLookupBuffer {
-        std::array<char, 1024> Entry;
-        std::string Name;
-    };
-    void LookupFinished(HANDLE Task) noexcept;
-    // The timer's OnTimer: fires the time-out once the deadline has passed.
-    void TimerTick();
-    // Fires the time-out when a count runs and its deadline has passed; the milliseconds left
-    // otherwise (INFINITE when no count runs).
-    DWORD CheckDeadline();
-    // Sets the system timer for a count that runs (on the component's thread).
-    void ArmTimer();
-    // Closes the socket of a failed connect attempt and takes a fresh one, firing nothing.
-    void RenewSocket();
-    // The socket's own bytes, beneath TLS: as ReceiveStep and SendStep without it.
-    int32_t ReceiveRaw(char* Into, int32_t Max, bool Peek, bool Quiet);
-    int32_t SendRaw(const char* Data, int32_t Count);
-    // Ends TLS on the socket that is closing: the close_notify, when the socket takes it now.
-    void EndTls() noexcept;
-    // The TLS session failed: closed as a peer's close is, without a close_notify.
-    void TlsFailed();
-
-    std::unique_ptr<TPsockWindow> FMessageWindow;
-    bool FOpenSocket = true;
+    // The thread that made the component and owns its windows and timer.
+    DWORD FWindowThread = GetCurrentThreadId();
+    // On a connection accepted elsewhere (see the constructor).
+    bool FAccepted = false;
     // Set by a connect attempt on the current socket; a socket once refused connects no more.
     bool FConnectTried = false;
     // The running attempt's connect notice came (a close handled in its pump may follow it).
     std::atomic<bool> FConnectSeen{false};
-    // The thread that made the component and owns its windows and timer.
-    DWORD FWindowThread = 0;
-    // The time-out: whether a count runs, its length and deadline, and how deep the scopes that
-    // armed it are nested. Read by the thread that waits and by the timer's thread.
-    std::atomic<bool> FTimerOn{false};
-    std::atomic<int32_t> FTimerTimeOut{0};
-    std::atomic<std::chrono::steady_clock::rep> FDeadline{0};
-    int FTimerDepth = 0;
-    // The thread asleep in WaitForNotice (0: none), and the notices handled: a waker that finds
-    // no sleeper has bumped the count, which the waiter looks at before it sleeps.
-    std::atomic<DWORD> FSleeper{0};
-    std::atomic<uint32_t> FNotices{0};
-    uint32_t FNoticesSeen = 0;
-    // The host entry of the running lookup is written here by the system. A lookup given up
-    // (time-out, cancel) may still write into its buffer later, so that buffer is kept until its
-    // completion arrives; lookups still open when the component goes leave theirs behind.
-    std::unique_ptr<TLookupBuffer> FHostEntryBuffer;
-    HANDLE FLookupTask = nullptr;
-    std::vector<std::pair<HANDLE, std::unique_ptr<TLookupBuffer>>> FAbandonedLookups;
-    // TLS on the connection: the session, what it decrypted and nobody read yet (TLS reads
-    // whole records, so the component holds what follows a line), what it encrypted and the
-    // socket did not take yet, and room for what the socket gives.
-    std::unique_ptr<TTlsClient> FTls;
-    std::string FPlain;
-    std::string FRawOut;
-    std::vector<char> FRawIn;
+    std::atomic<bool> FTimedOut{false};
+    std::atomic<bool> FAsyncOk{true};
+    std::atomic<bool> FConnected{false};
+    // The jobs: the time-out, the wait, the lookups, the bytes of the connection.
+    TPsockDeadline FDeadline;
+    TPsockWaiter FWaiter;
+    TPsockLookup FLookup;
+    TPsockChannel FChannel;
+    // Declared last: the window goes first, after the socket has been closed.
+    std::unique_ptr<TPsockWindow> FMessageWindow;
 };

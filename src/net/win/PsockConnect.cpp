@@ -16,9 +16,9 @@ void TPowersock::ResolveRemoteHost()
     if (name.size() > static_cast<std::size_t>(IOBufferSize)) {
         throw ERangeError("Host name too long");
     }
-    std::memcpy(IOBuffer.data(), name.data(), name.size());
-    IOBuffer[name.size()] = '\0';
-    FRemoteAddress.sin_addr.s_addr = inet_addr(IOBuffer.data());
+    // The name up to a zero byte it may hold, as the system reads it.
+    const std::string text(name.c_str());
+    FRemoteAddress.sin_addr.s_addr = inet_addr(text.c_str());
     if (FRemoteAddress.sin_addr.s_addr != INADDR_NONE) {
         return;
     }
@@ -26,22 +26,14 @@ void TPowersock::ResolveRemoteHost()
     {
         TTimerScope timer(*this);
         FAsyncDone = false;
-        FHostEntryBuffer->Name = IOBuffer.data();
-        FLookupTask = WSAAsyncGetHostByName(MessageWindow(), CM_LOOKUPMESSAGE, FHostEntryBuffer->Name.c_str(),
-                                            FHostEntryBuffer->Entry.data(), static_cast<int>(FHostEntryBuffer->Entry.size()));
-        if (FLookupTask == nullptr) {
+        if (!FLookup.Start(MessageWindow(), CM_LOOKUPMESSAGE, text)) {
             // No lookup runs, so no completion would end the wait.
             FAsyncOk = false;
             FAsyncDone = true;
         }
         WaitUntil([this] { return FAsyncDone || FTimedOut; });
-        if (FLookupTask != nullptr) {
-            // Given up, but the system may still write into its buffer and report it later.
-            WSACancelAsyncRequest(FLookupTask);
-            FAbandonedLookups.emplace_back(FLookupTask, std::move(FHostEntryBuffer));
-            FHostEntryBuffer = std::make_unique<TLookupBuffer>();
-            FLookupTask = nullptr;
-        }
+        // Given up, but the system may still write into its buffer and report it later.
+        FLookup.GiveUp();
     }
     if (FTimedOut) {
         throw ELookupEnded("Host Lookup Timed Out");
@@ -50,7 +42,7 @@ void TPowersock::ResolveRemoteHost()
         throw ELookupEnded("Host Lookup Canceled");
     }
     uint8_t address[4];
-    if (!FAsyncOk || !FirstLookupAddress(FHostEntryBuffer->Entry.data(), FHostEntryBuffer->Entry.size(), address)) {
+    if (!FAsyncOk || !FLookup.Address(address)) {
         throw ESockError("Host Lookup Failed");
     }
     std::memcpy(&FRemoteAddress.sin_addr.s_addr, address, 4);
@@ -71,6 +63,7 @@ void TPowersock::RenewSocket()
 void TPowersock::Connect()
 {
     StatusMessage(8, "Connecting");
+    RequireWindowThread("Connect");
     FCanceled = false;
     if (FConnected) {
         throw ESockError("Already connected");
@@ -140,28 +133,100 @@ void TPowersock::CertifyConnect()
 }
 
 // ---------------------------------------------------------------------------------------------
+// TLS.
+
+void TPowersock::StartTls(const TTlsSettings& Settings)
+{
+    bool begun = false;
+    try {
+        Run(TOperation::StartTls, [&] {
+            if (FChannel.Secured()) {
+                throw ESockError("TLS already started");
+            }
+            // Whatever the peer sent after its last answer and before the handshake answers
+            // nothing that was asked: it is dropped, never read as a reply (a server, or someone
+            // on the line, may have put commands of its own there).
+            DropStaleReadNotices();
+            FChannel.DropWaiting();
+            FChannel.BeginTls(Settings);
+            begun = true;
+            if (WaitUntil([this] { return FChannel.Handshake(); })) {
+                FChannel.CompleteTls();
+                return true;
+            }
+            HandshakeFailed();
+            if (FTimedOut) {
+                // A server that does not finish the handshake is one that cannot be reached, as
+                // one that does not accept the connection: not the caller's abort.
+                FCanceled = false;
+                throw ETlsError(ETlsError::trTimedOut, WSAETIMEDOUT, "TLS: the server did not complete the handshake in time");
+            }
+            return true; // cancelled: "TLS handshake aborted"
+        });
+    } catch (...) {
+        if (begun && !FChannel.Secured()) {
+            HandshakeFailed();
+        }
+        throw;
+    }
+    if (!FChannel.Secured()) {
+        throw ETlsError(ETlsError::trHandshake, 0, "TLS: the handshake did not end");
+    }
+}
+
+void TPowersock::HandshakeFailed()
+{
+    FChannel.DropHandshake();
+    if (FConnected) {
+        RequestCloseSocket();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------
 // Closing.
 
 void TPowersock::Disconnect()
 {
     StatusMessage(8, "Disconnecting");
+    RequireWindowThread("Disconnect");
     RequestCloseSocket();
 }
 
 void TPowersock::PeerClosed()
 {
-    // Once per connection: a send on the fresh socket that follows may fail as well.
-    if (FConnected) {
-        RequestCloseSocket();
+    if (!FAccepted) {
+        // Once per connection: a send on the fresh socket that follows may fail as well.
+        if (FConnected) {
+            RequestCloseSocket();
+        }
+        return;
+    }
+    // OnDisconnect fires on the window thread. A read on another thread that finds the end has
+    // the close looked at there (the notice of it may have come while data still waited).
+    if (!IsWindowThread()) {
+        if (FConnected) {
+            PostMessageA(MessageWindow(), CM_SOCKETMESSAGE, static_cast<WPARAM>(FSocketHandle.Get()), FD_CLOSE);
+        }
+        return;
+    }
+    if (FConnected.exchange(false) && !Destroying() && OnDisconnect) {
+        OnDisconnect(this);
+    }
+}
+
+void TPowersock::RequireWindowThread(const char* What) const
+{
+    if (!IsWindowThread()) {
+        throw ESockError(std::string(What) + " is called on the component's own thread only");
     }
 }
 
 void TPowersock::RequestCloseSocket()
 {
     StatusMessage(4, "Request Close Socket");
-    FConnected = false;
+    // The close_notify goes out while the connection is still up.
+    FChannel.EndTls(FConnected.exchange(false));
     std::exception_ptr failure;
-    EndTls();
     if (FSocketHandle) {
         const SOCKET closing = FSocketHandle.Release();
         const bool closed = closesocket(closing) == 0;
@@ -190,23 +255,6 @@ void TPowersock::RequestCloseSocket()
     if (failure) {
         std::rethrow_exception(failure);
     }
-}
-
-void TPowersock::EndTls() noexcept
-{
-    if (!FTls) {
-        return;
-    }
-    try {
-        if (FConnected && !FTls->PeerClosed()) {
-            const std::string bye = FTls->Shutdown();
-            send(FSocketHandle.Get(), bye.data(), static_cast<int>(bye.size()), 0);
-        }
-    } catch (...) { // the socket closes all the same
-    }
-    FTls.reset();
-    FPlain.clear();
-    FRawOut.clear();
 }
 
 void TPowersock::DropNotices(SOCKET Socket, bool ReadsOnly)

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 
+#include "toolkit/win/HiddenWindow.h"
 #include "toolkit/SysUtils.h"
 
 namespace {
@@ -24,6 +25,7 @@ TCriticalSection& ServerLock()
 void TPowersock::Listen(bool Flag)
 {
     StatusMessage(8, "Listening");
+    RequireWindowThread("Listen");
     if (FPort < 0 || FPort > 0xFFFF) {
         throw ERangeError("Port out of range: " + IntToStr(FPort));
     }
@@ -44,14 +46,10 @@ void TPowersock::Listen(bool Flag)
     }
 }
 
-uint16_t TPowersock::Accept()
-{
-    return AcceptConnection(true);
-}
-
-uint16_t TPowersock::AcceptConnection(bool SelectNotices)
+TSocketHandle TPowersock::Accept()
 {
     StatusMessage(4, "Accepting");
+    RequireWindowThread("Accept");
     WaitUntil([this] { return FAsyncDone.load(); });
     if (FCanceled) {
         throw ESockError("Accepting Canceled");
@@ -71,16 +69,17 @@ uint16_t TPowersock::AcceptConnection(bool SelectNotices)
     if (accepted.Get() >= NoSocket) {
         throw ERangeError("Socket handle out of range");
     }
-    if (SelectNotices) {
-        WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
-    }
+    WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
     FRemoteAddress = peer;
     AbortEnding("Socket send aborted");
-    return static_cast<uint16_t>(accepted.Release());
+    return accepted;
 }
 
 // ---------------------------------------------------------------------------------------------
 // The client list.
+
+TServerClientList::TServerClientList() = default;
+TServerClientList::~TServerClientList() = default;
 
 int TServerClientList::Count()
 {
@@ -91,42 +90,127 @@ int TServerClientList::Count()
 bool TServerClientList::Contains(const TNMGeneralServer* Client)
 {
     TCriticalSectionLock lock(FLock);
-    return std::find(FItems.begin(), FItems.end(), Client) != FItems.end();
+    return std::any_of(FItems.begin(), FItems.end(), [Client](const auto& item) { return item.get() == Client; });
 }
 
 std::vector<TNMGeneralServer*> TServerClientList::Items()
 {
     TCriticalSectionLock lock(FLock);
-    return FItems;
+    std::vector<TNMGeneralServer*> items;
+    for (const auto& item : FItems) {
+        items.push_back(item.get());
+    }
+    return items;
 }
 
-void TServerClientList::Add(TNMGeneralServer* Client)
+void TServerClientList::Add(std::unique_ptr<TNMGeneralServer> Client)
 {
     TCriticalSectionLock lock(FLock);
-    FItems.push_back(Client);
+    FItems.push_back(std::move(Client));
 }
 
-void TServerClientList::Remove(const TNMGeneralServer* Client)
+std::unique_ptr<TNMGeneralServer> TServerClientList::Take(const TNMGeneralServer* Client)
 {
     TCriticalSectionLock lock(FLock);
-    FItems.erase(std::remove(FItems.begin(), FItems.end(), Client), FItems.end());
+    const auto at = std::find_if(FItems.begin(), FItems.end(), [Client](const auto& item) { return item.get() == Client; });
+    if (at == FItems.end()) {
+        return nullptr;
+    }
+    std::unique_ptr<TNMGeneralServer> taken = std::move(*at);
+    FItems.erase(at);
+    return taken;
+}
+
+// ---------------------------------------------------------------------------------------------
+// The two roles.
+
+class TServerListener::THandBackWindow : public THiddenWindow {
+public:
+    explicit THandBackWindow(TServerListener& Listener) : FListener(Listener) { AllocateHandle("PsockServerWindowClass"); }
+
+protected:
+    LRESULT WndProc(UINT Msg, WPARAM wParam, LPARAM lParam) override
+    {
+        if (Msg != CM_CLIENTDONE) {
+            return DefaultHandler(Msg, wParam, lParam);
+        }
+        FListener.ClientDone(reinterpret_cast<TNMGeneralServer*>(wParam));
+        return 0;
+    }
+
+private:
+    TServerListener& FListener;
+};
+
+TServerListener::TServerListener() : FWindow(std::make_unique<THandBackWindow>(*this))
+{
+    if (FWindow->Handle() == nullptr) {
+        throw ESockError("No window for the server");
+    }
+}
+
+TServerListener::~TServerListener() = default;
+
+HWND TServerListener::HandBackWindow() const noexcept
+{
+    return FWindow->Handle();
+}
+
+void TServerListener::ClientDone(TNMGeneralServer* Client)
+{
+    // Only an instance of this server's own list is taken for one; it goes under the lock that
+    // keeps accepting out.
+    TCriticalSectionLock lock(ServerLock());
+    std::unique_ptr<TNMGeneralServer> done = Clients.Take(Client);
+    done.reset(); // its windows, its timer and the connection
+}
+
+TServedClient::TServedClient(TNMGeneralServer& Server, HWND HandBack)
+    : ListeningServer(Server), FDone(CreateEventA(nullptr, TRUE, FALSE, nullptr)), FHandBack(HandBack)
+{
+    if (!FDone) {
+        throw ESockError("No event for the client thread");
+    }
+}
+
+void TServedClient::Run(TNMGeneralServer& Client) noexcept
+{
+    // A queue for this thread, so that wakes posted to its waits find it.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    try {
+        Client.Serve();
+    } catch (...) { // a client's failure ends its thread quietly
+    }
+    Thread = nullptr;
+    // From here on the GUI thread may free the instance, and this with it (a server that goes
+    // frees it as soon as it sees the event), so nothing of either is touched after.
+    const HWND handBack = FHandBack;
+    SetEvent(FDone.Get());
+    // When the post fails (the queue is full), the server frees the instance when it goes.
+    PostMessageA(handBack, CM_CLIENTDONE, reinterpret_cast<WPARAM>(&Client), 0);
+}
+
+bool TServedClient::Returned(DWORD Ms) const noexcept
+{
+    return WaitForSingleObject(FDone.Get(), Ms) != WAIT_TIMEOUT;
 }
 
 // ---------------------------------------------------------------------------------------------
 // The server.
 
-// A client (owned by a server) is handed its accepted connection at once: it opens no socket of
-// its own, which would only be closed again.
 TNMGeneralServer::TNMGeneralServer(TComponent* AOwner)
-    : TPowersock(AOwner, dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr)
+    : TPowersock(AOwner), FListener(std::make_unique<TServerListener>())
 {
-    if (dynamic_cast<TNMGeneralServer*>(AOwner) == nullptr) {
-        FClientList = std::make_unique<TServerClientList>();
-        // A client thread may still post its instance's hand-back (CM_CLIENTDONE) after the
-        // server has gone, naming an instance already freed: such a post must find no window,
-        // and certainly not a window that serves another server by then.
-        SetWindowRecycled(false);
-    }
+}
+
+TNMGeneralServer::TNMGeneralServer(TServedConnection Connection)
+    : TPowersock(nullptr, std::move(Connection.Socket)),
+      FServed(std::make_unique<TServedClient>(Connection.Server, Connection.Server.FListener->HandBackWindow()))
+{
+    FRemoteAddress = Connection.Server.RemoteAddress();
+    OnConnect = Connection.Server.OnConnect;
+    OnDisconnect = Connection.Server.OnDisconnect;
 }
 
 TNMGeneralServer::~TNMGeneralServer()
@@ -135,16 +219,17 @@ TNMGeneralServer::~TNMGeneralServer()
         Abort();
     } catch (...) {
     }
-    if (FClientList) {
-        for (TNMGeneralServer* client : FClientList->Items()) {
+    if (FListener) {
+        for (TNMGeneralServer* client : FListener->Clients.Items()) {
             // A Serve that takes the abort and waits again is cancelled again, each time its
             // thread has had a while to end.
-            while (WaitForSingleObject(client->FServeDone.Get(), 100) == WAIT_TIMEOUT) {
+            while (!client->FServed->Returned(100)) {
                 client->Cancel();
             }
-            FreeClient(client);
+            TCriticalSectionLock lock(ServerLock());
+            FListener->Clients.Take(client).reset();
         }
-        FClientList.reset();
+        FListener.reset();
     }
 }
 
@@ -159,14 +244,14 @@ void TNMGeneralServer::Loaded()
 void TNMGeneralServer::Abort()
 {
     StatusMessage(8, "Abort");
-    if (FClientList) {
-        FClientList->ForEach([](TNMGeneralServer* Client) { Client->Cancel(); });
+    if (FListener) {
+        FListener->Clients.ForEach([](TNMGeneralServer* Client) { Client->Cancel(); });
     }
 }
 
-TNMGeneralServer* TNMGeneralServer::CreateClient(TComponent* AOwner)
+std::unique_ptr<TNMGeneralServer> TNMGeneralServer::CreateClient(TServedConnection Connection)
 {
-    return new TNMGeneralServer(AOwner);
+    return std::make_unique<TNMGeneralServer>(std::move(Connection));
 }
 
 void TNMGeneralServer::ServerAccept(TObject*)
@@ -174,12 +259,19 @@ void TNMGeneralServer::ServerAccept(TObject*)
     {
         TCriticalSectionLock lock(ServerLock());
         try {
+            // A per-client instance has no clients to serve.
+            if (!FListener) {
+                throw ESockError("Not a listening server");
+            }
             FAsyncDone = true;
-            // Its notices are asked for the client's own window right after; until then the
-            // accepted socket reports accepts only (as the listening one), to this window,
-            // where they name no socket of ours.
-            TSocketHandle accepted(AcceptConnection(false));
-            new InstantiateServethread(this, std::move(accepted));
+            // The instance asks for the connection's notices at its own window; those posted to
+            // this window meanwhile name a socket that is not this one's, and are dropped here.
+            std::unique_ptr<TNMGeneralServer> client = CreateClient({*this, Accept()});
+            // The instance is listed before its hand-back can arrive (both are this thread's). A
+            // thread that does not start leaves nothing listed, and the connection is closed with
+            // the instance.
+            new InstantiateServethread(*client, *client->FServed);
+            FListener->Clients.Add(std::move(client));
         } catch (...) { // the connection is closed; the server listens on
         }
     }
@@ -188,106 +280,26 @@ void TNMGeneralServer::ServerAccept(TObject*)
     }
 }
 
-void TNMGeneralServer::Wndproc(TMessage& Message)
-{
-    if (Message.Msg == CM_CLIENTDONE) {
-        ClientDone(reinterpret_cast<TNMGeneralServer*>(Message.WParam));
-        Message.Result = 0;
-        return;
-    }
-    TPowersock::Wndproc(Message);
-}
-
-void TNMGeneralServer::PeerClosed()
-{
-    if (!FServed) {
-        TPowersock::PeerClosed();
-        return;
-    }
-    // OnDisconnect fires on the GUI thread. The client thread's read that finds the end has the
-    // close looked at there (the notice of it may have come while data still waited).
-    if (!IsWindowThread()) {
-        if (FConnected) {
-            PostMessageA(MessageWindow(), CM_SOCKETMESSAGE, static_cast<WPARAM>(FSocketHandle.Get()), FD_CLOSE);
-        }
-        return;
-    }
-    if (FConnected.exchange(false) && !Destroying() && OnDisconnect) {
-        OnDisconnect(this);
-    }
-}
-
-void TNMGeneralServer::ClientDone(TNMGeneralServer* Client)
-{
-    // Only an instance of this server's own list is taken for one.
-    if (FClientList && FClientList->Contains(Client)) {
-        FreeClient(Client);
-    }
-}
-
-void TNMGeneralServer::FreeClient(TNMGeneralServer* Client)
-{
-    TCriticalSectionLock lock(ServerLock());
-    FClientList->Remove(Client);
-    delete Client; // its windows, its timer and the connection
-}
-
 // ---------------------------------------------------------------------------------------------
 // The client thread.
 
-InstantiateServethread::InstantiateServethread(TNMGeneralServer* Server, TSocketHandle Socket)
-    : FServerWindow(Server->MessageWindow())
+InstantiateServethread::InstantiateServethread(TNMGeneralServer& Client, TServedClient& Served)
+    : FClient(Client), FServed(Served)
 {
-    // Owned by the server: it gets no client list of its own.
-    if (!Server->FClientList) {
-        throw ESockError("Not a listening server");
-    }
-    std::unique_ptr<TNMGeneralServer> client(Server->CreateClient(Server));
-    client->FServeDone.Reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
-    if (!client->FServeDone) {
-        throw ESockError("No event for the client thread");
-    }
-    client->FServed = true;
-    client->FConnected = true;
-    client->FRemoteAddress = Server->FRemoteAddress;
-    client->FServeThread = this;
-    client->OnConnect = Server->OnConnect;
-    client->OnDisconnect = Server->OnDisconnect;
-    client->FSocketHandle = std::move(Socket);
-    client->FListeningServer = Server;
-    // Its notices go to its own window from here on; those already posted to the server's
-    // window name a socket that is not the server's, and are dropped there.
-    if (WSAAsyncSelect(client->FSocketHandle.Get(), client->MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents) != 0) {
-        throw ESockError("No notifications");
-    }
-    FClientComponent = client.get();
-    // The thread frees itself when Serve has returned; the instance is freed on the GUI thread,
-    // which lists it before its hand-back can arrive (both are the GUI thread's). A thread that
-    // does not start leaves nothing listed, and the connection is closed with the instance.
+    // The thread frees itself when Serve has returned; the instance is freed on the GUI thread.
     SetFreeOnTerminate(true);
-    Resume();
-    Server->FClientList->Add(client.release());
+    FServed.Thread = this;
+    try {
+        Resume();
+    } catch (...) {
+        FServed.Thread = nullptr;
+        throw;
+    }
 }
 
 InstantiateServethread::~InstantiateServethread() = default;
 
 void InstantiateServethread::Execute()
 {
-    TNMGeneralServer* const client = FClientComponent;
-    // A queue for this thread, so that wakes posted to its waits find it.
-    MSG msg;
-    PeekMessageA(&msg, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
-    try {
-        client->Serve();
-    } catch (...) { // a client's failure ends its thread quietly
-    }
-    // This object goes once Execute returns.
-    client->FServeThread = nullptr;
-    // From here on the GUI thread may free the instance (a server that goes frees it as soon as
-    // it sees this), so nothing of it is touched after.
-    const HWND server = FServerWindow;
-    SetEvent(client->FServeDone.Get());
-    // Its windows and socket go on the GUI thread. When the post fails (the queue is full), the
-    // server frees it when it goes.
-    PostMessageA(server, CM_CLIENTDONE, reinterpret_cast<WPARAM>(client), 0);
+    FServed.Run(FClient);
 }

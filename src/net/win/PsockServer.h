@@ -21,40 +21,97 @@ constexpr int PsockListenBacklog = 0x7FFFFFFF;
 class TNMGeneralServer;
 class InstantiateServethread;
 
-// The per-client instances of a listening server; it locks itself.
+// What a listening server hands the instance it makes for an accepted connection: the server and
+// the connection's socket, owned.
+struct TServedConnection {
+    TNMGeneralServer& Server;
+    TSocketHandle Socket;
+};
+
+// The per-client instances of a listening server, and their one owner; it locks itself.
 class TServerClientList {
 public:
+    TServerClientList();
+    ~TServerClientList();
     int Count();
     bool Contains(const TNMGeneralServer* Client);
     std::vector<TNMGeneralServer*> Items();
-    void Add(TNMGeneralServer* Client);
-    void Remove(const TNMGeneralServer* Client);
+    void Add(std::unique_ptr<TNMGeneralServer> Client);
+    // Unlists Client and hands it over; null when it is not listed.
+    std::unique_ptr<TNMGeneralServer> Take(const TNMGeneralServer* Client);
     // Runs Action for every instance with the list locked: none is unlisted (and freed) meanwhile.
     template <typename F>
     void ForEach(F Action)
     {
         TCriticalSectionLock lock(FLock);
-        for (TNMGeneralServer* client : FItems) {
-            Action(client);
+        for (const auto& client : FItems) {
+            Action(client.get());
         }
     }
 
 private:
     TCriticalSection FLock;
-    std::vector<TNMGeneralServer*> FItems;
+    std::vector<std::unique_ptr<TNMGeneralServer>> FItems;
+};
+
+// The listening role of a server: the clients it serves and the window their threads hand them
+// back to. That window is its own and no pooled one: a client thread may still post a hand-back
+// after the server has gone, naming an instance already freed, and such a post must find no
+// window, and certainly not one that serves another server by then.
+class TServerListener {
+public:
+    TServerListener();
+    // Cancels every client, waits until each thread's Serve has returned (cancelling again one
+    // that waits again) and frees them.
+    ~TServerListener();
+    TServerListener(const TServerListener&) = delete;
+    TServerListener& operator=(const TServerListener&) = delete;
+
+    TServerClientList Clients;
+    HWND HandBackWindow() const noexcept;
+
+private:
+    class THandBackWindow;
+    // A client's Serve has returned: frees the instance, when it is still listed.
+    void ClientDone(TNMGeneralServer* Client);
+    std::unique_ptr<THandBackWindow> FWindow;
+};
+
+// The served role of a server instance: the listening server, the thread that runs its Serve,
+// and the event that thread sets once Serve has returned and it touches the instance no more.
+class TServedClient {
+public:
+    // Raises when the system has no event for it.
+    TServedClient(TNMGeneralServer& Server, HWND HandBack);
+    TServedClient(const TServedClient&) = delete;
+    TServedClient& operator=(const TServedClient&) = delete;
+
+    TNMGeneralServer& ListeningServer;
+    // Null once Serve has returned (the thread then frees itself).
+    std::atomic<InstantiateServethread*> Thread{nullptr};
+    // On the client thread: runs Client's Serve and hands Client back to the GUI thread.
+    void Run(TNMGeneralServer& Client) noexcept;
+    // Whether Serve returned within Ms milliseconds.
+    bool Returned(DWORD Ms) const noexcept;
+
+private:
+    TKernelHandle FDone;
+    const HWND FHandBack;
 };
 
 // A TPowersock that listens on Port once Loaded and serves every accepted connection with a new
 // instance of its own class (CreateClient; TNMServer<T> provides it), whose Serve runs on a
-// thread of its own. A server owned by another server is such a per-client instance: it has no
-// ClientList, its ListeningServer is the server and ServeThread its thread.
+// thread of its own. Which role an instance plays is its constructor's: the one that takes an
+// owner makes a listening server, with a ClientList; the one that takes a TServedConnection a
+// per-client instance, whose ListeningServer is the server and ServeThread its thread. The
+// ClientList alone owns the per-client instances.
 //
 // Threads. The listening server and every per-client instance are made, notified and freed on
 // the GUI thread: their windows belong to it, so a connection's notices arrive there while
 // Serve runs on the client thread. When Serve returns, the client thread posts the instance back
-// to the listening server's window, where the GUI thread removes it from ClientList and frees it
-// (its windows, timer and socket), and the thread frees itself; what is still listed when the
-// server goes is cancelled, waited for and freed by its destructor.
+// to the listening server, where the GUI thread unlists and frees it (its windows, timer and
+// socket), and the thread frees itself; what is still listed when the server goes is cancelled,
+// waited for and freed by its destructor.
 //
 // From Serve, on the client thread, an instance may use: the transfer operations (ReadLn,
 // Writeln, Read, Write, SendBuffer, Transaction, the file, stream and string transfers,
@@ -62,17 +119,20 @@ private:
 // itself), the flags (Canceled, Connected, TimedOut, AsyncDone), RemoteAddress and GetRemoteIP.
 // Their waits sleep on the client thread's queue, which the GUI thread wakes at a notice of the
 // connection that finds them asleep, as Cancel does from any thread; their pump dispatches that
-// thread's own messages only (it owns no window). Not from Serve: Connect, Disconnect, Listen,
-// Accept: they replace or close the socket the GUI thread's notices are matched against. To end
-// the connection, return from Serve. Keep ReportLevel at 0 (as constructed) on a
-// per-client instance: reports come from both threads. The events copied from the server
-// (OnConnect, OnDisconnect) and OnDataAvailable fire on the GUI thread; those of the operations
-// (OnPacketSent, OnPacketRecvd, OnAfterAbort, OnError) on the client thread. A peer's close
-// marks the instance not Connected and fires OnDisconnect; the socket stays until the instance
-// goes, so a read in Serve sees the end of the data.
+// thread's own messages only (it owns no window). Connect, Disconnect, Listen and Accept raise
+// there (they replace or close the socket the GUI thread's notices are matched against): to end
+// the connection, return from Serve. Status texts are reported on the GUI thread only. The
+// events copied from the server (OnConnect, OnDisconnect) and OnDataAvailable fire on the GUI
+// thread; those of the operations (OnPacketSent, OnPacketRecvd, OnAfterAbort, OnError) on the
+// client thread. A peer's close marks the instance not Connected and fires OnDisconnect; the
+// socket stays until the instance goes, so a read in Serve sees the end of the data.
 class TNMGeneralServer : public TPowersock {
 public:
+    // A listening server.
     explicit TNMGeneralServer(TComponent* AOwner);
+    // A per-client instance on the accepted connection, owned by nobody until its server lists
+    // it; RemoteAddress, OnConnect and OnDisconnect are the server's.
+    explicit TNMGeneralServer(TServedConnection Connection);
     // Aborts every client, waits until each thread's Serve has returned (cancelling again one
     // that waits again) and frees them, then the server. A Serve must therefore return once its
     // waits are cancelled, which every wait of the socket layer does.
@@ -93,40 +153,26 @@ public:
     void ServerAccept(TObject* Sender);
 
     // Null on a per-client instance.
-    TServerClientList* ClientList() const noexcept { return FClientList.get(); }
-    TNMGeneralServer* ListeningServer() const noexcept { return FListeningServer; }
+    TServerClientList* ClientList() const noexcept { return FListener ? &FListener->Clients : nullptr; }
+    TNMGeneralServer* ListeningServer() const noexcept { return FServed ? &FServed->ListeningServer : nullptr; }
     // The thread that runs Serve; null once Serve has returned (the thread then frees itself).
-    InstantiateServethread* ServeThread() const noexcept { return FServeThread; }
+    InstantiateServethread* ServeThread() const noexcept { return FServed ? FServed->Thread.load() : nullptr; }
 
     TNotifyEvent OnClientContact;
 
 protected:
-    // The instance of the server's own class for one client, owned by AOwner (the listening
-    // server). Every class that serves differently provides it; TNMServer<T> does.
-    virtual TNMGeneralServer* CreateClient(TComponent* AOwner);
-    void Wndproc(TMessage& Message) override;
-    // A served connection's socket is its client thread's until the instance goes: the peer's
-    // end marks it not Connected and fires OnDisconnect, and a read in Serve sees the end.
-    void PeerClosed() override;
+    // The instance of the server's own class for one client. Every class that serves
+    // differently provides it; TNMServer<T> does.
+    virtual std::unique_ptr<TNMGeneralServer> CreateClient(TServedConnection Connection);
 
 private:
-    friend class InstantiateServethread;
-    // A client's Serve has returned: frees the instance, when it is still listed.
-    void ClientDone(TNMGeneralServer* Client);
-    // Unlists and frees a client whose Serve has returned.
-    void FreeClient(TNMGeneralServer* Client);
-
-    std::unique_ptr<TServerClientList> FClientList;
-    TNMGeneralServer* FListeningServer = nullptr;
-    std::atomic<InstantiateServethread*> FServeThread{nullptr};
-    // A per-client instance, from its making to its freeing.
-    bool FServed = false;
-    // Set by the client thread once Serve has returned and it touches the instance no more.
-    TKernelHandle FServeDone;
+    // One of the two, for the instance's life.
+    std::unique_ptr<TServerListener> FListener;
+    std::unique_ptr<TServedClient> FServed;
 };
 
-// The server class to derive from: TNMServer<TMyServer> makes each client a TMyServer, whose
-// constructor takes the owner.
+// The server class to derive from: TNMServer<TMyServer> makes each client a TMyServer, which
+// takes both constructors over (a class with constructors of its own provides both).
 //
 //     class TEchoServer : public TNMServer<TEchoServer> {
 //     public:
@@ -139,27 +185,27 @@ public:
     using TNMGeneralServer::TNMGeneralServer;
 
 protected:
-    TNMGeneralServer* CreateClient(TComponent* AOwner) override { return new T(AOwner); }
+    std::unique_ptr<TNMGeneralServer> CreateClient(TServedConnection Connection) override
+    {
+        return std::make_unique<T>(std::move(Connection));
+    }
 };
 
-// The thread of one accepted connection, made on the GUI thread by ServerAccept. It runs Serve
-// of its instance (ClientComponent), hands the instance back to the GUI thread, which unlists
-// and frees it, and frees itself.
+// The thread of one accepted connection, made on the GUI thread by ServerAccept for a client
+// that is listed right after. It runs Serve of its instance (ClientComponent), hands the
+// instance back to the GUI thread, which unlists and frees it, and frees itself.
 class InstantiateServethread : public TThread {
 public:
-    // Makes the instance for Socket (taken over, closed on failure), starts the thread and lists
-    // the instance. Raises when the instance cannot be made or the thread not started; nothing
-    // is left running or listed then.
-    InstantiateServethread(TNMGeneralServer* Server, TSocketHandle Socket);
+    // Starts the thread; raises when it cannot (nothing then runs).
+    InstantiateServethread(TNMGeneralServer& Client, TServedClient& Served);
     ~InstantiateServethread() override;
 
-    TNMGeneralServer* ClientComponent() const noexcept { return FClientComponent; }
+    TNMGeneralServer* ClientComponent() const noexcept { return &FClient; }
 
 protected:
     void Execute() override;
 
 private:
-    TNMGeneralServer* FClientComponent = nullptr;
-    // Where the instance is handed back when Serve has returned.
-    HWND FServerWindow = nullptr;
+    TNMGeneralServer& FClient;
+    TServedClient& FServed;
 };

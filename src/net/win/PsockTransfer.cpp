@@ -1,7 +1,7 @@
 // TPowersock: data transfer over the connected socket. Nothing is read ahead inside the
 // component: the readers look, then take exactly the bytes they need, so whatever follows a
-// line stays in the socket for the next call. Every byte goes through the receive step and the
-// send step (PsockSteps.cpp), every wait through WaitUntil.
+// line stays in the socket for the next call. Every byte goes through the channel's receive and
+// send steps (PsockChannel.h), every wait through WaitUntil, every operation through Run.
 #include "net/win/PsockClient.h"
 
 #include <algorithm>
@@ -23,25 +23,13 @@ int32_t Count16(int64_t Count, const char* What)
 
 } // namespace
 
-bool TPowersock::Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event)
-{
-    Counter += Count;
-    RestartTimeOut();
-    if (Event) {
-        Event(this);
-    }
-    // A long transfer keeps the program's windows alive.
-    ProcessThreadMessages();
-    return FCanceled;
-}
-
 bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
 {
     int32_t sent = 0;
     bool ended = false;
     WaitUntil([&] {
         while (sent < Count) {
-            const int32_t n = SendStep(Data + sent, Count - sent);
+            const int32_t n = FChannel.Send(Data + sent, Count - sent);
             if (n < 0) {
                 return false; // the socket says when it takes more
             }
@@ -50,11 +38,11 @@ bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
                 return true;
             }
             sent += n;
-            if (Counted && Progressed(n, FBytesSent, OnPacketSent)) {
+            if (Counted && Progressed(n, FChannel.BytesSent, OnPacketSent)) {
                 return true;
             }
         }
-        return SendPending();
+        return FChannel.SendPending();
     });
     return !ended;
 }
@@ -65,17 +53,15 @@ bool TPowersock::SendBlock(const char* Data, int32_t Count, bool Counted)
 void TPowersock::SendBuffer(const char* Value, int32_t BufLen)
 {
     int32_t length = Count16(BufLen, "Buffer length");
-    StatusMessage(4, "Sending Buffer");
-    {
-        TTimerScope timer(*this);
+    Run(TOperation::SendBuffer, [&] {
         if (!FCanceled) {
             if (length == 0 && Value != nullptr) {
                 length = Count16(static_cast<int64_t>(strnlen(Value, IOBufferSize)), "Buffer length");
             }
             SendBlock(Value, length, false);
         }
-    }
-    AbortEnding("Socket send aborted");
+        return true;
+    });
 }
 
 void TPowersock::Write(const std::string& Text)
@@ -95,10 +81,8 @@ void TPowersock::Writeln(const std::string& Text)
 
 void TPowersock::SendFile(const std::string& FileName)
 {
-    StatusMessage(8, "SendFile");
-    {
+    Run(TOperation::SendFile, [&] {
         TFileStream file(FileName, fmOpenRead);
-        TTimerScope timer(*this);
         const int64_t size = file.Size();
         while (!FCanceled) {
             const int32_t block = file.Read(IOBuffer.data(), IOBufferSize);
@@ -108,19 +92,20 @@ void TPowersock::SendFile(const std::string& FileName)
                 break;
             }
         }
-    }
-    AbortEnding("Socket send aborted");
+        return true;
+    });
 }
 
 void TPowersock::SendStream(TStream& Stream)
 {
-    StatusMessage(8, "SendStream");
-    Stream.SetPosition(0);
-    if (!FCanceled) {
-        TTimerScope timer(*this);
-        FBytesSent = 0;
+    Run(TOperation::SendStream, [&] {
+        Stream.SetPosition(0);
+        if (FCanceled) {
+            return true;
+        }
+        FChannel.BytesSent = 0;
         const int64_t size = Stream.Size();
-        FBytesTotal = size;
+        FChannel.BytesTotal = size;
         while (!FCanceled && Stream.Position() < size) {
             const auto want = static_cast<int32_t>(std::min<int64_t>(size - Stream.Position(), IOBufferSize));
             const int32_t block = Stream.Read(IOBuffer.data(), want);
@@ -128,11 +113,11 @@ void TPowersock::SendStream(TStream& Stream)
                 break;
             }
             if (!SendBlock(IOBuffer.data(), block, true)) {
-                return;
+                return false; // the system took nothing: no abort to report
             }
         }
-    }
-    AbortEnding("Socket send aborted");
+        return true;
+    });
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -153,41 +138,39 @@ std::string TPowersock::Read(int32_t Count)
     const int32_t count = Count16(Count, "Read count");
     StatusMessage(8, "Read( " + IntToStr(count) + " )");
     int32_t got = 0;
-    {
-        TTimerScope timer(*this);
+    Run(TOperation::Read, [&] {
         DropStaleReadNotices();
         if (count == 0) {
             // Whatever waits, as much as the buffer takes.
-            got = std::max(ReceiveStep(IOBuffer.data(), IOBufferSize, false), 0);
-        } else {
-            // Taken as they come: the system may hold back more than it lets a look see.
-            WaitUntil([&] {
-                while (got < count) {
-                    const int32_t n = ReceiveStep(IOBuffer.data() + got, count - got, false);
-                    if (n == InputClosed || n == InputNotConnected) {
-                        return true; // what came before the end is the result
-                    }
-                    if (n < 0) {
-                        return false;
-                    }
-                    got += n;
-                }
-                return true;
-            });
+            got = std::max(FChannel.Receive(IOBuffer.data(), IOBufferSize, false), 0);
+            return true;
         }
-    }
-    AbortEnding("Socket send aborted");
+        // Taken as they come: the system may hold back more than it lets a look see.
+        WaitUntil([&] {
+            while (got < count) {
+                const int32_t n = FChannel.Receive(IOBuffer.data() + got, count - got, false);
+                if (n == InputClosed || n == InputNotConnected) {
+                    return true; // what came before the end is the result
+                }
+                if (n < 0) {
+                    return false;
+                }
+                got += n;
+            }
+            return true;
+        });
+        return true;
+    });
     return std::string(IOBuffer.data(), static_cast<std::size_t>(got));
 }
 
 std::string TPowersock::ReadLn()
 {
-    StatusMessage(8, "ReadLn");
     std::string line;
-    bool found = false, closed = false;
-    {
-        TTimerScope timer(*this);
+    bool found = false;
+    Run(TOperation::ReadLn, [&] {
         DropStaleReadNotices();
+        bool closed = false;
         int32_t got = 0; // bytes of the line already taken; they hold no LF
         WaitUntil([&] {
             for (;;) {
@@ -196,7 +179,7 @@ std::string TPowersock::ReadLn()
                     throw ESockError("Socket readln line too long");
                 }
                 char* const room = IOBuffer.data() + got;
-                const int32_t n = ReceiveStep(room, IOBufferSize - got, true);
+                const int32_t n = FChannel.Receive(room, IOBufferSize - got, true);
                 if (n == InputClosed) {
                     closed = true;
                     return true;
@@ -209,24 +192,22 @@ std::string TPowersock::ReadLn()
                 }
                 if (const void* lf = std::memchr(room, '\n', static_cast<std::size_t>(n))) {
                     const auto through = static_cast<int32_t>(static_cast<const char*>(lf) - room) + 1;
-                    const int32_t taken = ReceiveStep(room, through, false);
+                    const int32_t taken = FChannel.Receive(room, through, false);
                     line.append(room, static_cast<std::size_t>(std::max(taken, 0)));
                     found = true;
                     return true;
                 }
-                const int32_t taken = ReceiveStep(room, n, false);
+                const int32_t taken = FChannel.Receive(room, n, false);
                 if (taken > 0) {
                     line.append(room, static_cast<std::size_t>(taken));
                     got += taken;
                 }
             }
         });
-    }
-    // A closed connection ends the line at once, whatever else happened.
-    if (closed) {
-        return {};
-    }
-    AbortEnding("Socket readln aborted");
+        // A closed connection ends the line at once, whatever else happened.
+        found = found && !closed;
+        return !closed;
+    });
     return found ? line : std::string();
 }
 
@@ -249,15 +230,13 @@ std::string TPowersock::Transaction(const std::string& Command)
 
 void TPowersock::AppendFile(const std::string& FileName)
 {
-    StatusMessage(8, "Append File");
-    FBytesRecvd = 0;
-    {
+    Run(TOperation::AppendFile, [&] {
+        FChannel.BytesRecvd = 0;
         TFileStream file(FileName, fmOpenWrite);
         file.Seek(0, soFromEnd);
-        TTimerScope timer(*this);
         WaitUntil([&] {
             while (FConnected) {
-                const int32_t n = ReceiveStep(IOBuffer.data(), IOBufferSize, false);
+                const int32_t n = FChannel.Receive(IOBuffer.data(), IOBufferSize, false);
                 if (n == InputNone) {
                     return false;
                 }
@@ -265,19 +244,19 @@ void TPowersock::AppendFile(const std::string& FileName)
                     break;
                 }
                 file.WriteBuffer(IOBuffer.data(), n);
-                if (Progressed(n, FBytesRecvd, OnPacketRecvd)) {
+                if (Progressed(n, FChannel.BytesRecvd, OnPacketRecvd)) {
                     return true;
                 }
             }
             return true;
         });
-    }
-    AbortEnding("Socket send aborted");
+        return true;
+    });
 }
 
 int32_t TPowersock::CapturePacket(const std::function<void(const char*, int32_t)>& Store)
 {
-    const int32_t n = ReceiveStep(IOBuffer.data(), IOBufferSize, false);
+    const int32_t n = FChannel.Receive(IOBuffer.data(), IOBufferSize, false);
     if (n == InputNone) {
         return 0;
     }
@@ -285,21 +264,14 @@ int32_t TPowersock::CapturePacket(const std::function<void(const char*, int32_t)
         return -1;
     }
     Store(IOBuffer.data(), n);
-    FBytesRecvd += n;
-    if (OnPacketRecvd) {
-        OnPacketRecvd(this);
-    }
-    TimerOn();
-    ProcessThreadMessages();
+    Progressed(n, FChannel.BytesRecvd, OnPacketRecvd);
     return n;
 }
 
 void TPowersock::CaptureFile(const std::string& FileName)
 {
-    StatusMessage(8, "CaptureFile");
-    FBytesRecvd = 0;
-    {
-        TTimerScope timer(*this);
+    Run(TOperation::CaptureFile, [&] {
+        FChannel.BytesRecvd = 0;
         TFileStream file(FileName, fmCreate);
         const auto store = [&](const char* Data, int32_t Count) { file.WriteBuffer(Data, Count); };
         WaitUntil([&] {
@@ -308,44 +280,40 @@ void TPowersock::CaptureFile(const std::string& FileName)
             }
             return n < 0;
         });
-    }
-    AbortEnding("Socket send aborted");
+        return true;
+    });
 }
 
 void TPowersock::CaptureStream(TStream& Stream, int32_t Size)
 {
-    StatusMessage(8, "Capture Stream");
-    FBytesRecvd = 0;
-    {
-        TTimerScope timer(*this);
+    Run(TOperation::CaptureStream, [&] {
+        FChannel.BytesRecvd = 0;
         const auto store = [&](const char* Data, int32_t Count) { Stream.WriteBuffer(Data, Count); };
         if (Size == -1) {
             // What one receive delivers, nothing when nothing waits.
             if (!FCanceled) {
                 CapturePacket(store);
             }
-        } else {
-            WaitUntil([&] {
-                while (Stream.Size() < Size) {
-                    const int32_t n = CapturePacket(store);
-                    if (n <= 0 || FCanceled) {
-                        return n != 0;
-                    }
-                }
-                return true;
-            });
+            return true;
         }
-    }
-    AbortEnding("Socket capture aborted");
+        WaitUntil([&] {
+            while (Stream.Size() < Size) {
+                const int32_t n = CapturePacket(store);
+                if (n <= 0 || FCanceled) {
+                    return n != 0;
+                }
+            }
+            return true;
+        });
+        return true;
+    });
 }
 
 void TPowersock::CaptureString(std::string& S, int32_t Size)
 {
-    StatusMessage(8, "Capture String");
-    S.clear();
-    FBytesRecvd = 0;
-    {
-        TTimerScope timer(*this);
+    Run(TOperation::CaptureString, [&] {
+        S.clear();
+        FChannel.BytesRecvd = 0;
         const auto store = [&](const char* Data, int32_t Count) { S.append(Data, static_cast<std::size_t>(Count)); };
         WaitUntil([&] {
             while (Size == -1 || static_cast<int64_t>(S.size()) < Size) {
@@ -356,8 +324,8 @@ void TPowersock::CaptureString(std::string& S, int32_t Size)
             }
             return true;
         });
-    }
-    AbortEnding("Socket capture aborted");
+        return true;
+    });
 }
 
 void TPowersock::FilterHeader(TStream& Stream)
@@ -379,11 +347,11 @@ bool TPowersock::DataAvailable()
 {
     StatusMessage(8, "Data Available");
     char first;
-    return ReceiveStep(&first, 1, true, true) >= 1;
+    return FChannel.Receive(&first, 1, true, true) >= 1;
 }
 
 void TPowersock::ClearInput()
 {
     StatusMessage(8, "Clearing Input");
-    ReceiveStep(IOBuffer.data(), IOBufferSize, false, true);
+    FChannel.Receive(IOBuffer.data(), IOBufferSize, false, true);
 }

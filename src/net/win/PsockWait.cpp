@@ -1,8 +1,6 @@
-// TPowersock: cancelling, the time-out and the one wait of every operation.
+// TPowersock: cancelling, the time-out, the one wait and the one runner of every operation (the
+// jobs themselves: PsockDeadline.h, PsockWaiter.h).
 #include "net/win/PsockClient.h"
-
-#include <algorithm>
-#include <chrono>
 
 #include "toolkit/win/MessagePump.h"
 #include "toolkit/SysUtils.h"
@@ -33,28 +31,23 @@ void TPowersock::AbortEnding(const char* Text)
 
 TPowersock::TTimerScope::TTimerScope(TPowersock& Socket) : FSocket(Socket)
 {
-    if (FSocket.FTimerDepth == 0) {
-        FSocket.TimerOn();
-    }
-    ++FSocket.FTimerDepth;
-}
-
-TPowersock::TTimerScope::~TTimerScope()
-{
-    if (--FSocket.FTimerDepth == 0) {
+    if (FSocket.FDeadline.Enter()) {
         try {
-            FSocket.TimerOff();
-        } catch (...) { // TimerOff itself cannot fail
+            FSocket.TimerOn();
+        } catch (...) {
+            FSocket.FDeadline.Leave();
+            throw;
         }
     }
 }
 
-// The count runs from the first TimerOn after a TimerOff against a deadline, which the waiting
-// thread watches itself (its sleep ends there). The system timer only wakes the component's
-// thread when a handler's own loop (a message box) runs during the wait: it is set when a count
-// starts and none runs, and is left running across TimerOff and the next TimerOn, since every
-// operation turns the time-out on and off and each set and kill costs a round to the window
-// system. A tick checks the deadline.
+TPowersock::TTimerScope::~TTimerScope()
+{
+    if (FSocket.FDeadline.Leave()) {
+        FSocket.TimerOff();
+    }
+}
+
 void TPowersock::TimerOn()
 {
     StatusMessage(8, "Timer On");
@@ -62,81 +55,13 @@ void TPowersock::TimerOn()
     if (FTimeOut < 0) {
         throw ERangeError("Time-out out of range: " + IntToStr(FTimeOut));
     }
-    if (FTimerOn && FTimerTimeOut == FTimeOut) {
-        return;
-    }
-    // The deadline before the count is on: a tick never sees a count with an earlier count's
-    // deadline.
-    if (FTimeOut != 0) {
-        FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(FTimeOut)).time_since_epoch().count();
-    }
-    FTimerTimeOut = FTimeOut;
-    FTimerOn = true;
-    // The system timer belongs to the component's thread; a listening server's client thread
-    // watches the deadline in its own waits.
-    if (FTimeOut != 0 && GetCurrentThreadId() == FWindowThread) {
-        ArmTimer();
-    }
-}
-
-void TPowersock::RestartTimeOut() noexcept
-{
-    const int32_t timeOut = FTimerTimeOut;
-    if (FTimerOn && timeOut > 0) {
-        FDeadline = (std::chrono::steady_clock::now() + std::chrono::milliseconds(timeOut)).time_since_epoch().count();
-    }
-}
-
-void TPowersock::ArmTimer()
-{
-    const int32_t timeOut = FTimerTimeOut;
-    if (!FTimerOn || timeOut <= 0) {
-        return;
-    }
-    // A system timer still running from an earlier count ticks before this deadline unless its
-    // period is longer.
-    const auto interval = static_cast<uint32_t>(timeOut);
-    if (!FTimeOutTimer->Enabled() || FTimeOutTimer->Interval() > interval) {
-        FTimeOutTimer->SetInterval(interval);
-        FTimeOutTimer->SetEnabled(true);
-    }
+    FDeadline.Start(FTimeOut);
 }
 
 void TPowersock::TimerOff()
 {
     StatusMessage(8, "Timer Off");
-    FTimerOn = false;
-}
-
-DWORD TPowersock::CheckDeadline()
-{
-    if (!FTimerOn || FTimerTimeOut == 0) {
-        return INFINITE;
-    }
-    const std::chrono::steady_clock::time_point deadline{std::chrono::steady_clock::duration(FDeadline.load())};
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (left > 0) {
-        return static_cast<DWORD>(std::min<decltype(left)>(left, INFINITE - 1));
-    }
-    // One thread fires it: the waiting one or the timer's.
-    if (FTimerOn.exchange(false)) {
-        TimerFired(FTimeOutTimer);
-    }
-    return INFINITE;
-}
-
-void TPowersock::TimerTick()
-{
-    if (!FTimerOn || FTimerTimeOut == 0) {
-        FTimeOutTimer->SetEnabled(false);
-        return;
-    }
-    const DWORD left = CheckDeadline();
-    if (left != INFINITE) {
-        FTimeOutTimer->SetInterval(left);
-    } else if (!FTimerOn) {
-        FTimeOutTimer->SetEnabled(false);
-    }
+    FDeadline.Stop();
 }
 
 void TPowersock::TimerFired(TObject*)
@@ -158,38 +83,81 @@ bool TPowersock::WaitUntil(const std::function<bool()>& Done)
         if (FCanceled) {
             break;
         }
-        WaitForNotice();
+        FWaiter.Sleep([this] { return FDeadline.Check(); }, FCanceled);
+        FDeadline.Check();
     }
     return false;
 }
 
-// A notice handled on the component's own thread is a message there, which ends the sleep by
-// itself. One handled on another thread (a listening server's GUI thread, for its instance's
-// client thread), or a Cancel from one, bumps the count before it looks for a sleeper, and the
-// waiter names itself before it looks at the count again: one of the two sees the other, so no
-// wake is lost, and a waker that finds nobody asleep posts nothing.
-void TPowersock::WakeWaiter() noexcept
-{
-    ++FNotices;
-    const DWORD sleeper = FSleeper;
-    if (sleeper != 0 && sleeper != GetCurrentThreadId()) {
-        PostThreadMessageA(sleeper, WM_NULL, 0, 0);
-    }
-}
+// ---------------------------------------------------------------------------------------------
+// The operations that wait on the peer: what each reports as it starts (at its level), what its
+// abort raises, and whether its progress starts the time-out again. The senders of files and
+// streams and AppendFile, whose transfers may rightly take long, are bounded by their time
+// without progress; the others as a whole.
 
-void TPowersock::WaitForNotice()
+namespace {
+
+struct TOperationRow {
+    uint8_t Level;
+    const char* Status; // null: the operation reports itself (its text names an argument)
+    const char* Aborted;
+    bool ProgressRestarts;
+};
+
+constexpr TOperationRow Operations[] = {
+    {4, "Sending Buffer", "Socket send aborted", false}, // SendBuffer
+    {8, "SendFile", "Socket send aborted", true},        // SendFile
+    {8, "SendStream", "Socket send aborted", true},      // SendStream
+    {8, nullptr, "Socket send aborted", false},          // Read
+    {8, "ReadLn", "Socket readln aborted", false},       // ReadLn
+    {8, "Append File", "Socket send aborted", true},     // AppendFile
+    {8, "CaptureFile", "Socket send aborted", false},    // CaptureFile
+    {8, "Capture Stream", "Socket capture aborted", false}, // CaptureStream
+    {8, "Capture String", "Socket capture aborted", false}, // CaptureString
+    {8, "Start TLS", "TLS handshake aborted", false},    // StartTls
+};
+
+} // namespace
+
+void TPowersock::Run(TOperation Operation, const std::function<bool()>& Body)
 {
-    const uint32_t seen = FNotices;
-    if (seen == FNoticesSeen) {
-        const DWORD left = CheckDeadline();
-        FSleeper = GetCurrentThreadId();
-        if (FNotices == seen && !FCanceled) {
-            WaitForThreadMessage(left);
+    const TOperationRow& row = Operations[static_cast<std::size_t>(Operation)];
+    if (row.Status != nullptr) {
+        StatusMessage(row.Level, row.Status);
+    }
+    bool ending = true;
+    {
+        TTimerScope timer(*this);
+        // An operation inside another (Writeln inside Transaction) keeps the outer one's rule.
+        const bool outer = FDeadline.ProgressRestarts();
+        FDeadline.SetProgressRestarts(row.ProgressRestarts);
+        try {
+            ending = Body();
+        } catch (...) {
+            FDeadline.SetProgressRestarts(outer);
+            throw;
         }
-        FSleeper = 0;
+        FDeadline.SetProgressRestarts(outer);
     }
-    FNoticesSeen = FNotices;
-    ProcessThreadMessages();
-    CheckDeadline();
+    if (ending) {
+        AbortEnding(row.Aborted);
+    }
 }
 
+bool TPowersock::Progressed(int32_t Count, int64_t& Counter, const TNotifyEvent& Event)
+{
+    Counter += Count;
+    if (FDeadline.ProgressRestarts()) {
+        FDeadline.Restart();
+    } else {
+        // The count runs on; only a time-out that has fired is armed again (its Canceled ends
+        // the operation all the same).
+        TimerOn();
+    }
+    if (Event) {
+        Event(this);
+    }
+    // A long transfer keeps the program's windows alive.
+    ProcessThreadMessages();
+    return FCanceled;
+}

@@ -205,9 +205,7 @@ TEST(PsockStart, WindowsAreHiddenTopLevelWindowsFromConstruction)
     const struct {
         HWND window;
         const char* cls;
-    } cases[] = {{sock.MessageWindow(), "PsockWindowClass"},
-                 {timer.TimerWindow(), "TmrWindowClass"},
-                 {dynamic_cast<TThreadTimer&>(*sock.Components(0)).TimerWindow(), "TmrWindowClass"}};
+    } cases[] = {{sock.MessageWindow(), "PsockWindowClass"}, {timer.TimerWindow(), "TmrWindowClass"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.cls);
         ASSERT_NE(c.window, nullptr);

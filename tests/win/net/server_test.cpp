@@ -152,9 +152,10 @@ class TOneLineServer : public TNMServer<TOneLineServer> {
 public:
     static inline int32_t WaitTimeOut = 0;
     static inline bool Refuse = false;
-    explicit TOneLineServer(TComponent* AOwner) : TNMServer(AOwner)
+    using TNMServer::TNMServer;
+    explicit TOneLineServer(TServedConnection Connection) : TNMServer(std::move(Connection))
     {
-        if (Refuse && dynamic_cast<TNMGeneralServer*>(AOwner) != nullptr) throw Exception("refused");
+        if (Refuse) throw Exception("refused");
     }
     void Serve() override
     {
@@ -265,7 +266,7 @@ TEST(Server, EveryClientGetsEveryAnswerAndLeavesNoWindowOrHandleBehind)
         EXPECT_EQ(LayerWindows(), windows);
         PumpUntil([&] { return Handles() == handles; }, 2000);
         grown.push_back(static_cast<int>(Handles()) - static_cast<int>(handles));
-        EXPECT_EQ(run.Server->ComponentCount(), 1); // the time-out timer alone
+        EXPECT_EQ(run.Server->ComponentCount(), 0); // the clients are the list's alone
         // Kept for the next clients, within the pool's bound for each of the two classes.
         EXPECT_LE(LayerWindows(true), 2 * static_cast<int>(HiddenWindowPoolSize));
     }
@@ -304,8 +305,8 @@ TEST(Server, ListeningComponentReportsOnEitherMessageAndAcceptsEachConnection)
         EXPECT_TRUE(sock.Connected());
         if (!flag) continue;
         for (TClient* client : {&first, &second}) {
-            const uint16_t accepted = sock.Accept();
-            const TSocketHandle held(accepted);
+            const TSocketHandle held = sock.Accept();
+            const SOCKET accepted = held.Get();
             EXPECT_EQ(ntohs(sock.RemoteAddress().sin_port), LocalPort(client->Socket));
             EXPECT_EQ(sock.GetRemoteIP(), "127.0.0.1");
             client->Send("ping\n");
@@ -485,7 +486,9 @@ TEST(Server, DestroyedWhileClientsAreConnectedEndsThemAndItself)
             auto* server = new TEchoServer(&form);
             server->Loaded();
             ASSERT_NE(server->ClientList(), nullptr);
-            serverWindow = server->MessageWindow();
+            // The window its client threads hand their instances back to.
+            serverWindow = FindWindowExA(nullptr, nullptr, "PsockServerWindowClass", nullptr);
+            ASSERT_NE(serverWindow, nullptr);
             const int port = LocalPort(server->SocketHandle());
             for (int i = 0; i < 5; ++i) clients.push_back(std::make_unique<TClient>(port));
             ASSERT_TRUE(PumpUntil([&] { return server->ClientList()->Count() == 5; }));

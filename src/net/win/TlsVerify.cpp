@@ -159,11 +159,14 @@ void TTlsClient::VerifyConnection()
     if (status != SEC_E_OK) Fail(status, "QueryContextAttributes");
     // Whatever the package was told, nothing older than TLS 1.2 goes on.
     if ((connection.dwProtocol & (SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT)) == 0) FailHandshake(SEC_E_UNSUPPORTED_FUNCTION);
+    if (connection.dwCipherStrength < 128)
+        FailSuite("has a cipher of " + std::to_string(connection.dwCipherStrength) + " bits (at least 128 needed)");
+    // TLS 1.3 has no other suites than AEAD ones over an ephemeral key exchange, and the package
+    // need not report its exchange in the terms of the older versions.
+    if ((connection.dwProtocol & SP_PROT_TLS1_3_CLIENT) != 0) return;
     if (connection.aiExch != CALG_ECDH_EPHEM && connection.aiExch != CALG_DH_EPHEM)
         FailSuite(connection.aiExch == CALG_RSA_KEYX ? "has no forward secrecy (an RSA key exchange)"
                                                      : "has no forward secrecy (no ephemeral key exchange)");
-    if (connection.dwCipherStrength < 128)
-        FailSuite("has a cipher of " + std::to_string(connection.dwCipherStrength) + " bits (at least 128 needed)");
     // An AEAD suite has no MAC of its own. The suite's name, where the package gives one, says
     // so (Wine 8 names a ChaCha20 suite "<unknown>", and gives every AEAD suite a MAC strength of
     // 0 but a CBC suite its HMAC's).

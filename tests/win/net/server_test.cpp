@@ -419,7 +419,17 @@ public:
     using TNMServer::TNMServer;
     void Serve() override
     {
-        Record(*this, OnConnect ? "has OnConnect" : "no OnConnect");
+        // What replaces or closes the socket is refused on the client thread.
+        std::string refused;
+        const std::function<void()> calls[] = {[this] { Disconnect(); }, [this] { Listen(false); }, [this] { Accept(); }};
+        for (const auto& call : calls) {
+            try {
+                call();
+            } catch (const ESockError& e) {
+                refused += "|" + e.Message();
+            }
+        }
+        Record(*this, (OnConnect ? "has OnConnect" : "no OnConnect") + refused);
         Writeln("hello");
         throw Exception("serve failed");
     }
@@ -445,7 +455,12 @@ TEST(Server, AFailingServeEndsItsClientQuietlyAndTheServerReportsItsSteps)
     delete server;
     const std::vector<TServed> served = TakeServed();
     ASSERT_EQ(served.size(), 2u);
-    for (const TServed& s : served) EXPECT_EQ(s.Failure, "has OnConnect"); // copied to each client
+    for (const TServed& s : served) {
+        EXPECT_EQ(s.Failure, "has OnConnect" // copied to each client
+                             "|Disconnect is called on the component's own thread only"
+                             "|Listen is called on the component's own thread only"
+                             "|Accept is called on the component's own thread only");
+    }
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Listening"), statuses.end());
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Accepting"), 2);
 }

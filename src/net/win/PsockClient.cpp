@@ -56,24 +56,18 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction.
 
-TPowersock::TPowersock(TComponent* AOwner)
-    : TComponent(AOwner),
-      FDeadline([this] { TimerFired(nullptr); }),
-      FChannel(FSocketHandle, FLastErrorNo, {[this] { PeerClosed(); }, [this](int Error) { RaiseSocketError(Error); }})
-{
-    StatusMessage(8, "Create");
-    FMessageWindow = std::make_unique<TPsockWindow>(*this);
-    InitWinsock(TSocketHandle(), true);
-}
+TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, TSocketHandle(), true) {}
 
-TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted)
+TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted) : TPowersock(AOwner, std::move(Accepted), false) {}
+
+TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted, bool OpenSocket)
     : TComponent(AOwner),
       FDeadline([this] { TimerFired(nullptr); }),
       FChannel(FSocketHandle, FLastErrorNo, {[this] { PeerClosed(); }, [this](int Error) { RaiseSocketError(Error); }})
 {
     StatusMessage(8, "Create");
     FMessageWindow = std::make_unique<TPsockWindow>(*this);
-    InitWinsock(std::move(Accepted), false);
+    InitWinsock(std::move(Accepted), OpenSocket);
 }
 
 TPowersock::~TPowersock()

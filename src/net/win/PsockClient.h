@@ -247,6 +247,7 @@ protected:
 
 private:
     class TPsockWindow;
+    TPowersock(TComponent* AOwner, TSocketHandle Accepted, bool OpenSocket);
     // The operations that wait on the peer, each a row of one table (PsockTransfer.cpp): its
     // status text, its abort text and whether its progress restarts the time-out.
     enum class TOperation : uint8_t { SendBuffer, SendFile, SendStream, Read, ReadLn, AppendFile, CaptureFile, CaptureStream, CaptureString, StartTls };

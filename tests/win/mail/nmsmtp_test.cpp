@@ -121,7 +121,7 @@ TEST_F(Smtp, DefaultsAndTheSettingsThatReachTheMail)
                   "," + std::to_string(fresh.SubType()) + "," + fresh.Charset() + "," + std::to_string(fresh.Busy()) + "," +
                   std::to_string(fresh.FinalHeader().Count() + fresh.PostMessage().ToAddress().Count()),
               "25,0,0,,0,1,0,us-ascii,0,0");
-    EXPECT_TRUE(fresh.OnAfterAbort && !fresh.OnConnect && !fresh.TPowersock::OnConnect);
+    EXPECT_TRUE(fresh.Socket().OnAfterAbort && !fresh.OnConnect && !fresh.Socket().OnConnect);
 
     Client->SetSubType(mtHtml);
     Client->SetCharset("iso-2022-jp");
@@ -185,7 +185,7 @@ TEST_F(Smtp, DialogueOnTheSocketLayer)
         {"no connection: OnConnectionRequired connects, Busy stays SendMail's", "[]",
          "required+|socket connect+|connect+|send start+|success", Joined({Hello, Mail, Quit}),
          [this] {
-             Client->TPowersock::OnConnect = [this](TObject*) { Log("socket connect"); };
+             Client->Socket().OnConnect = [this](TObject*) { Log("socket connect"); };
              Client->OnConnectionRequired = [this](bool& H) { Log("required"), Client->Connect(), H = true; };
          },
          false, [this] { Client->SendMail(); }},

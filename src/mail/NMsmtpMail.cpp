@@ -1,7 +1,6 @@
 #include "mail/NMsmtpMail.h"
 
 #include <chrono>
-#include <cstring>
 #include <random>
 
 #include "net/NMS_Stream.h"
@@ -25,6 +24,14 @@ void WriteText(TMemoryStream& Stream, std::string_view Text)
     if (!Text.empty()) {
         Stream.WriteBuffer(Text.data(), static_cast<int32_t>(Text.size()));
     }
+}
+
+// The one dot-stuffing rule of the mail's content, for its text and its encoded attachments
+// alike: what goes in front of Line on the wire. A line that begins with "." gets one more; the
+// server takes one away, and no line "." of the mail ends the data early.
+std::string_view Stuffing(std::string_view Line) noexcept
+{
+    return !Line.empty() && Line[0] == '.' ? "." : "";
 }
 
 std::string Joined(const TStringList& List, char Separator)
@@ -88,26 +95,27 @@ void LoadAttachment(const std::string& Path, TMemoryStream& Target)
     Target.SetPosition(0);
 }
 
-// Appends encoded lines to Stream as they go on the wire: a line that begins with "." gets one
-// more in front. A uuencoded line of 14 bytes begins with its length character, "."; sent as it
-// is, the server would take the dot away (or end the data at a line "." alone).
+// Appends encoded lines (each through its LF) to Stream as they go on the wire, stuffed. A
+// uuencoded line of 14 bytes begins with its length character, ".".
 void AppendStuffed(TMemoryStream& Stream, const uint8_t* Data, int64_t Size)
 {
-    const auto write = [&Stream](const void* From, int64_t Count) {
+    const auto write = [&Stream](const void* From, std::size_t Count) {
         if (Count > 0) Stream.WriteBuffer(From, static_cast<int32_t>(Count));
     };
-    int64_t written = 0;
-    for (int64_t line = 0; line < Size;) {
-        if (Data[line] == '.') {
-            write(Data + written, line - written);
-            write(".", 1);
+    const std::string_view all(reinterpret_cast<const char*>(Data), static_cast<std::size_t>(Size));
+    std::size_t written = 0;
+    for (std::size_t line = 0; line < all.size();) {
+        const std::size_t lf = all.find('\n', line);
+        const std::size_t next = lf == std::string_view::npos ? all.size() : lf + 1;
+        const std::string_view stuffing = Stuffing(all.substr(line, next - line));
+        if (!stuffing.empty()) {
+            write(all.data() + written, line - written);
+            write(stuffing.data(), stuffing.size());
             written = line;
         }
-        const void* lf = std::memchr(Data + line, '\n', static_cast<std::size_t>(Size - line));
-        if (lf == nullptr) break;
-        line = static_cast<const uint8_t*>(lf) - Data + 1;
+        line = next;
     }
-    write(Data + written, Size - written);
+    write(all.data() + written, all.size() - written);
 }
 
 } // namespace
@@ -275,9 +283,7 @@ void AppendBodyLine(std::string& Out, std::string_view Line)
     for (;;) {
         const std::size_t stop = Line.find_first_of("\r\n", start);
         const std::string_view piece = Line.substr(start, stop == std::string_view::npos ? std::string_view::npos : stop - start);
-        if (!piece.empty() && piece[0] == '.') {
-            Out += '.';
-        }
+        Out += Stuffing(piece);
         Out += piece;
         Out += kCrLf;
         if (stop == std::string_view::npos) {

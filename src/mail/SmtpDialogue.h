@@ -1,6 +1,6 @@
 // The SMTP client's dialogue, portable: the greeting and HELO, the mail's commands and content,
-// VRFY, EXPN and QUIT, over a small line interface that a connection provides (the component on
-// the socket layer, TNMSMTP; a scripted transport in the tests). It holds what a mail needs (the
+// VRFY, EXPN and QUIT, over a small line interface that a connection provides (TNMSMTP's lines
+// over its socket; a scripted transport in the tests). It holds what a mail needs (the
 // message, the assembled header and body, the settings) and fires the client's events.
 //
 // Every reply is read to its last line (a three-digit code and a hyphen, or a leading space,

@@ -1,46 +1,61 @@
 #include "mail/win/NMsmtp.h"
 
-TNMSMTP::TNMSMTP(TComponent* AOwner) : TPowersock(AOwner), TSmtpDialogue(*this, this)
+TNMSMTP::TNMSMTP(TComponent* AOwner) : TComponent(AOwner)
 {
-    SetPort(25);
-    OnAfterAbort = [this](TObject* Sender) { AbortResume(Sender); };
-}
-
-TNMSMTP::~TNMSMTP()
-{
-    // The hook points into the part of this object that goes first.
-    OnAfterAbort = nullptr;
+    FSocket.SetPort(25);
+    FSocket.OnAfterAbort = [this](TObject* Sender) { AbortResume(Sender); };
+    const auto relay = [this](const TNotifyEvent& Event) {
+        return [this, &Event](TObject*) {
+            if (Event) Event(this);
+        };
+    };
+    const auto ask = [](const THandlerEvent& Event) {
+        return [&Event](bool& Handled) {
+            if (Event) Event(Handled);
+        };
+    };
+    FSocket.OnDisconnect = relay(OnDisconnect);
+    FSocket.OnConnectionFailed = relay(OnConnectionFailed);
+    FSocket.OnPacketSent = relay(OnPacketSent);
+    FSocket.OnPacketRecvd = relay(OnPacketRecvd);
+    FSocket.OnDataAvailable = relay(OnDataAvailable);
+    FSocket.OnInvalidHost = ask(OnInvalidHost);
+    FSocket.OnConnectionRequired = ask(OnConnectionRequired);
+    FSocket.OnHostResolved = [this](TComponent*) {
+        if (OnHostResolved) OnHostResolved(this);
+    };
+    FSocket.OnStatus = [this](TComponent*, const std::string& Status) {
+        if (OnStatus) OnStatus(this, Status);
+    };
+    FSocket.OnError = [this](TComponent*, uint16_t Errno, const std::string& Errmsg) {
+        if (OnError) OnError(this, Errno, Errmsg);
+    };
 }
 
 void TNMSMTP::Connect()
 {
-    Open([this] {
-        TPowersock::Connect();
+    FDialogue.Open([this] {
+        FSocket.Connect();
         if (Security() == ssTls) {
-            Secure();
+            FLines.Secure();
         }
     });
 }
 
 void TNMSMTP::Disconnect()
 {
-    FCanceled = false;
-    Quit();
-}
-
-void TNMSMTP::Abort()
-{
-    TPowersock::Abort();
+    FSocket.ClearCanceled();
+    FDialogue.Quit();
 }
 
 void TNMSMTP::AbortResume(TObject*)
 {
-    TPowersock::Disconnect();
-    ClearInput();
+    FSocket.Disconnect();
+    FSocket.ClearInput();
 }
 
-void TNMSMTP::SendBlock(const std::string& Header, TStream& Body)
+void TNMSMTP::TSocketLines::SendBlock(const std::string& Header, TStream& Body)
 {
-    Write(Header);
-    SendStream(Body);
+    FSocket.Write(Header);
+    FSocket.SendStream(Body);
 }

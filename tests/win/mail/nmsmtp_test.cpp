@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <functional>
 #include <string>
 #include <vector>
@@ -121,7 +122,7 @@ TEST_F(Smtp, DefaultsAndTheSettingsThatReachTheMail)
                   "," + std::to_string(fresh.SubType()) + "," + fresh.Charset() + "," + std::to_string(fresh.Busy()) + "," +
                   std::to_string(fresh.FinalHeader().Count() + fresh.PostMessage().ToAddress().Count()),
               "25,0,0,,0,1,0,us-ascii,0,0");
-    EXPECT_TRUE(fresh.OnAfterAbort && !fresh.OnConnect && !fresh.TPowersock::OnConnect);
+    EXPECT_TRUE(fresh.Socket().OnAfterAbort && !fresh.OnConnect && !fresh.Socket().OnConnect);
 
     Client->SetSubType(mtHtml);
     Client->SetCharset("iso-2022-jp");
@@ -185,7 +186,7 @@ TEST_F(Smtp, DialogueOnTheSocketLayer)
         {"no connection: OnConnectionRequired connects, Busy stays SendMail's", "[]",
          "required+|socket connect+|connect+|send start+|success", Joined({Hello, Mail, Quit}),
          [this] {
-             Client->TPowersock::OnConnect = [this](TObject*) { Log("socket connect"); };
+             Client->Socket().OnConnect = [this](TObject*) { Log("socket connect"); };
              Client->OnConnectionRequired = [this](bool& H) { Log("required"), Client->Connect(), H = true; };
          },
          false, [this] { Client->SendMail(); }},
@@ -201,6 +202,33 @@ TEST_F(Smtp, DialogueOnTheSocketLayer)
         EXPECT_EQ(Events, c.events);
         ExpectTranscript(id, c.transcript);
     }
+}
+
+// The socket's events reach the handlers set on the component and name it, as the dialogue's
+// do; the socket's own connect event names the socket.
+TEST_F(Smtp, SocketEventsNameTheComponent)
+{
+    std::map<std::string, const TObject*> senders; // the last Sender of each event
+    const auto record = [&senders](const char* Event) { return [&senders, Event](TObject* S) { senders[Event] = S; }; };
+    Listen("[]");
+    Client->SetHost("localhost");
+    Client->SetReportLevel(8);
+    Client->OnStatus = [&](TComponent* S, const std::string&) { senders["status"] = S; };
+    Client->OnHostResolved = [&](TComponent* S) { senders["host resolved"] = S; };
+    Client->OnPacketSent = record("packet sent");
+    Client->OnDisconnect = record("disconnect");
+    Client->OnConnectionFailed = record("connection failed");
+    Client->Socket().OnConnect = record("socket connect");
+    Run([this] { Client->Connect(); }, false);
+    EXPECT_EQ(Events, "connect|send start+|success");
+    Client->SetPort(1);
+    Run([this] { Client->Connect(); }, false);
+    const struct {
+        const char* event;
+        const TObject* sender;
+    } rows[] = {{"status", Client},     {"host resolved", Client},     {"packet sent", Client},
+                {"disconnect", Client}, {"connection failed", Client}, {"socket connect", &Client->Socket()}};
+    for (const auto& row : rows) EXPECT_EQ(senders[row.event], row.sender) << row.event;
 }
 
 // Servers no real server imitates, scripted on a socket of the test: every attempt ends within

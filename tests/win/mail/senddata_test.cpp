@@ -61,7 +61,7 @@ TEST_F(SendDataWindow, SmtpComponentSettings)
                   RegistrationConfig::Sender + "," + RegistrationConfig::Registration + "\r\nユーザー登録完了メール,0,1,0,us-ascii");
     EXPECT_EQ(std::string(RegistrationConfig::HeloDomain).find('@'), std::string::npos); // a domain, not the sender mailbox
     EXPECT_TRUE(c.OnConnect && c.OnInvalidHost && c.OnConnectionFailed && c.OnSendStart && c.OnSuccess && c.OnFailure);
-    EXPECT_TRUE(!c.TPowersock::OnConnect && !c.OnAuthenticationFailed && !c.OnHeaderIncomplete && !c.OnRecipientNotFound);
+    EXPECT_TRUE(!c.Socket().OnConnect && !c.OnAuthenticationFailed && !c.OnHeaderIncomplete && !c.OnRecipientNotFound);
 }
 
 // Each form as the user leaves it: the mail the relay received, decoded; the status texts
@@ -112,7 +112,7 @@ TEST_F(SendDataWindow, RegistrationsAsReceived)
         c.fill(f);
         // The status line at each step: connecting, connected, sending, sent.
         std::vector<std::string> statuses;
-        f.NMSMTP1->TPowersock::OnConnect = [&](TObject*) { statuses.push_back(Status()); };
+        f.NMSMTP1->Socket().OnConnect = [&](TObject*) { statuses.push_back(Status()); };
         const auto sendStart = f.NMSMTP1->OnSendStart;
         f.NMSMTP1->OnSendStart = [&](TObject* Sender) {
             statuses.push_back(Status());
@@ -318,7 +318,7 @@ TEST_F(SendDataWindow, HandlersEnteredDuringAnAttempt)
         int presses = 0;
         const auto click = f.BitBtn1->OnClick;
         f.BitBtn1->OnClick = [&](TObject* Sender) { ++presses, click(Sender); };
-        f.NMSMTP1->TPowersock::OnConnect = [&](TObject*) { PostMessageA(target, row.message, 0, 0); };
+        f.NMSMTP1->Socket().OnConnect = [&](TObject*) { PostMessageA(target, row.message, 0, 0); };
         const auto sendStart = f.NMSMTP1->OnSendStart;
         f.NMSMTP1->OnSendStart = [&](TObject* Sender) {
             EXPECT_TRUE(f.Sending());

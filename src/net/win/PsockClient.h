@@ -210,6 +210,9 @@ protected:
     // on. A peer's end only marks it not Connected and fires OnDisconnect on the window thread:
     // the socket stays until the component goes, so that a read sees the end of the data.
     TPowersock(TComponent* AOwner, TSocketHandle Accepted);
+    // Accept, but the accepted socket's notices are left for the caller to ask for where it
+    // wants them (a listening server: at its client's window, at once).
+    TSocketHandle TakeConnection();
 
     // Arms the time-out for a scope and disarms it on every way out. Scopes nest: the time-out
     // runs from the outermost one, so an operation made of several (a reply of several lines)

@@ -48,6 +48,13 @@ void TPowersock::Listen(bool Flag)
 
 TSocketHandle TPowersock::Accept()
 {
+    TSocketHandle accepted = TakeConnection();
+    WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
+    return accepted;
+}
+
+TSocketHandle TPowersock::TakeConnection()
+{
     StatusMessage(4, "Accepting");
     RequireWindowThread("Accept");
     WaitUntil([this] { return FAsyncDone.load(); });
@@ -69,7 +76,6 @@ TSocketHandle TPowersock::Accept()
     if (accepted.Get() >= NoSocket) {
         throw ERangeError("Socket handle out of range");
     }
-    WSAAsyncSelect(accepted.Get(), MessageWindow(), CM_SOCKETMESSAGE, PsockSelectEvents);
     FRemoteAddress = peer;
     AbortEnding("Socket send aborted");
     return accepted;
@@ -264,9 +270,10 @@ void TNMGeneralServer::ServerAccept(TObject*)
                 throw ESockError("Not a listening server");
             }
             FAsyncDone = true;
-            // The instance asks for the connection's notices at its own window; those posted to
-            // this window meanwhile name a socket that is not this one's, and are dropped here.
-            std::unique_ptr<TNMGeneralServer> client = CreateClient({*this, Accept()});
+            // The instance asks for the connection's notices at its own window; until then the
+            // accepted socket reports accepts only (as the listening one), to this window, where
+            // they name no socket of ours.
+            std::unique_ptr<TNMGeneralServer> client = CreateClient({*this, TakeConnection()});
             // The instance is listed before its hand-back can arrive (both are this thread's). A
             // thread that does not start leaves nothing listed, and the connection is closed with
             // the instance.

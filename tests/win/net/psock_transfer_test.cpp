@@ -214,6 +214,10 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
         };
     };
     const auto silent = [](TPeer& p) { p.Hold(); };
+    const auto startTls = [&] {
+        Sock->StartTls({"localhost", "", false});
+        return std::string("secured");
+    };
     TMemoryStream big;
     big.SetSize(20 << 20);
     const struct {
@@ -277,6 +281,11 @@ TEST_F(Psock, HostilePeersEndEveryOperation)
          "abort", 5000},
         {"stops reading", silent, "SendStream", [&] { Sock->SendStream(big); return ""; }, "Socket send aborted", 0,
          "abort", 5000},
+        // The TLS handshake ends as every operation does, and closes the connection.
+        {"closes at the ClientHello", [](TPeer& p) { p.Recv(1); p.Close(); }, "StartTls", startTls,
+         "TLS: the server ended the connection during the handshake", 3000, "end", 3000},
+        {"is silent", silent, "StartTls", startTls, "TLS: the server did not complete the handshake in time", 500, "end", 2500},
+        {"is silent", silent, "StartTls", startTls, "TLS handshake aborted", 0, "abort", 2500},
         {"reads a little and resets", [](TPeer& p) { p.Recv(100000); p.Reset(); }, "SendStream",
          [&] { Sock->SendStream(big); return ""; }, "10054:Connection reset by peer|10053:Software caused connection abort|10057:Socket is not connected",
          3000, "end", 5000},

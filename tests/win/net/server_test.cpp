@@ -419,7 +419,11 @@ public:
     using TNMServer::TNMServer;
     void Serve() override
     {
-        // What replaces or closes the socket is refused on the client thread.
+        // What replaces or closes the socket is refused on the client thread, and the status
+        // texts of this thread are not given.
+        int given = 0;
+        SetReportLevel(8);
+        OnStatus = [&given](TComponent*, const std::string&) { ++given; };
         std::string refused;
         const std::function<void()> calls[] = {[this] { Disconnect(); }, [this] { Listen(false); }, [this] { Accept(); }};
         for (const auto& call : calls) {
@@ -429,7 +433,8 @@ public:
                 refused += "|" + e.Message();
             }
         }
-        Record(*this, (OnConnect ? "has OnConnect" : "no OnConnect") + refused);
+        OnStatus = nullptr;
+        Record(*this, (OnConnect ? "has OnConnect" : "no OnConnect") + refused + "|" + std::to_string(given) + " statuses");
         Writeln("hello");
         throw Exception("serve failed");
     }
@@ -459,7 +464,7 @@ TEST(Server, AFailingServeEndsItsClientQuietlyAndTheServerReportsItsSteps)
         EXPECT_EQ(s.Failure, "has OnConnect" // copied to each client
                              "|Disconnect is called on the component's own thread only"
                              "|Listen is called on the component's own thread only"
-                             "|Accept is called on the component's own thread only");
+                             "|Accept is called on the component's own thread only|0 statuses");
     }
     EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Listening"), statuses.end());
     EXPECT_EQ(std::count(statuses.begin(), statuses.end(), "Accepting"), 2);

@@ -56,18 +56,16 @@ private:
 // ---------------------------------------------------------------------------------------------
 // Construction and destruction.
 
-TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, TSocketHandle(), true) {}
+TPowersock::TPowersock(TComponent* AOwner) : TPowersock(AOwner, TSocketHandle()) {}
 
-TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted) : TPowersock(AOwner, std::move(Accepted), false) {}
-
-TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted, bool OpenSocket)
+TPowersock::TPowersock(TComponent* AOwner, TSocketHandle Accepted)
     : TComponent(AOwner),
       FDeadline([this] { TimerFired(nullptr); }),
       FChannel(FSocketHandle, FLastErrorNo, {[this] { PeerClosed(); }, [this](int Error) { RaiseSocketError(Error); }})
 {
     StatusMessage(8, "Create");
     FMessageWindow = std::make_unique<TPsockWindow>(*this);
-    InitWinsock(std::move(Accepted), OpenSocket);
+    InitWinsock(std::move(Accepted));
 }
 
 TPowersock::~TPowersock()
@@ -89,7 +87,7 @@ TPowersock::~TPowersock()
     }
 }
 
-void TPowersock::InitWinsock(TSocketHandle Accepted, bool OpenSocket)
+void TPowersock::InitWinsock(TSocketHandle Accepted)
 {
     StatusMessage(8, "Initializing Winsock");
     try {
@@ -103,7 +101,7 @@ void TPowersock::InitWinsock(TSocketHandle Accepted, bool OpenSocket)
             }
         }
         try {
-            if (OpenSocket) {
+            if (!Accepted) {
                 TakeSocket(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
                 // Only this first socket: closing it resets the connection at once.
                 linger off{1, 0};

@@ -208,7 +208,8 @@ protected:
     // A component on a connection accepted elsewhere (a listening server's client): it opens no
     // socket of its own; Accepted is connected and reports to this component's window from here
     // on. A peer's end only marks it not Connected and fires OnDisconnect on the window thread:
-    // the socket stays until the component goes, so that a read sees the end of the data.
+    // the socket stays until the component goes, so that a read sees the end of the data. (An
+    // empty holder makes the component of the public constructor.)
     TPowersock(TComponent* AOwner, TSocketHandle Accepted);
     // Accept, but the accepted socket's notices are left for the caller to ask for where it
     // wants them (a listening server: at its client's window, at once).
@@ -250,13 +251,14 @@ protected:
 
 private:
     class TPsockWindow;
-    TPowersock(TComponent* AOwner, TSocketHandle Accepted, bool OpenSocket);
     // The operations that wait on the peer, each a row of one table (PsockTransfer.cpp): its
     // status text, its abort text and whether its progress restarts the time-out.
     enum class TOperation : uint8_t { SendBuffer, SendFile, SendStream, Read, ReadLn, AppendFile, CaptureFile, CaptureStream, CaptureString, StartTls };
 
     // ---- start-up, closing, reports
-    void InitWinsock(TSocketHandle Accepted, bool OpenSocket);
+    // Starts the library for this instance and takes Accepted, or opens a socket of its own when
+    // it holds none.
+    void InitWinsock(TSocketHandle Accepted);
     // Takes a socket from the system: an invalid one reports the pending error, one that does
     // not fit 16 bits is closed and refused with ERangeError.
     void TakeSocket(SOCKET Socket);

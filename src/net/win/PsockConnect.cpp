@@ -169,9 +169,6 @@ void TPowersock::StartTls(const TTlsSettings& Settings)
         }
         throw;
     }
-    if (!FChannel.Secured()) {
-        throw ETlsError(ETlsError::trHandshake, 0, "TLS: the handshake did not end");
-    }
 }
 
 void TPowersock::HandshakeFailed()

@@ -128,16 +128,15 @@ void TPowersock::Run(TOperation Operation, const std::function<bool()>& Body)
     bool ending = true;
     {
         TTimerScope timer(*this);
-        // An operation inside another (Writeln inside Transaction) keeps the outer one's rule.
-        const bool outer = FDeadline.ProgressRestarts();
+        // An operation inside another (Writeln inside Transaction) gives the outer one its rule
+        // back on every way out.
+        struct TRule {
+            TPsockDeadline& Deadline;
+            const bool Outer;
+            ~TRule() { Deadline.SetProgressRestarts(Outer); }
+        } rule{FDeadline, FDeadline.ProgressRestarts()};
         FDeadline.SetProgressRestarts(row.ProgressRestarts);
-        try {
-            ending = Body();
-        } catch (...) {
-            FDeadline.SetProgressRestarts(outer);
-            throw;
-        }
-        FDeadline.SetProgressRestarts(outer);
+        ending = Body();
     }
     if (ending) {
         AbortEnding(row.Aborted);

@@ -67,7 +67,7 @@ bool PumpUntil(Pred Done, DWORD Ms = 20000)
     return true;
 }
 
-// The socket layer's windows of the process in use (with an object; idle ones wait in their
+// The socket layer's windows of this process in use (with an object; idle ones wait in their
 // thread's pool), or the idle ones. Top-level windows: EnumWindows lists no message-only window,
 // so a window made message-only is missed and shows in the counts.
 struct TLayerCount {
@@ -77,6 +77,10 @@ struct TLayerCount {
 BOOL CALLBACK CountLayerWindow(HWND Window, LPARAM Param)
 {
     auto& count = *reinterpret_cast<TLayerCount*>(Param);
+    // Another test program on the same display has windows of these classes too.
+    DWORD process = 0;
+    GetWindowThreadProcessId(Window, &process);
+    if (process != GetCurrentProcessId()) return TRUE;
     char name[32] = {};
     GetClassNameA(Window, name, sizeof name);
     if ((std::string(name) == "PsockWindowClass" || std::string(name) == "TmrWindowClass") &&

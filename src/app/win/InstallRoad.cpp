@@ -1,7 +1,5 @@
 #include "app/win/InstallRoad.h"
 
-#include <memory>
-
 #include "app/win/Dlsetup.h"
 #include "app/win/InstallLog.h"
 #include "app/win/Shelllink.h"
@@ -103,9 +101,8 @@ TSetupOutcome TInstallRoad::Run(const std::string& Folder, const std::string& Ex
 
 TSetupOutcome TInstallRoad::Steps(const std::string& Folder, const std::string& ExeFolder)
 {
-    // Released however the road ends, an escaping exception included.
-    auto registry = std::make_unique<TRegistry>();
-    UseInstallRecord(*registry);
+    TRegistry registry;
+    UseInstallRecord(registry);
     const auto fail = [&](const char* Text, DWORD Error, TSetupOutcome Outcome) {
         FLog.Failure(Text, Error);
         FSite.Tell(Text);
@@ -122,10 +119,10 @@ TSetupOutcome TInstallRoad::Steps(const std::string& Folder, const std::string& 
 
     // 2. The registry record, before any file is written.
     FStep = TSetupOutcome::RecordFailed;
-    if (!registry->OpenKey(SInstallKey, true)) {
-        return fail(SRegistryFailed, static_cast<DWORD>(registry->LastError()), TSetupOutcome::RecordFailed);
+    if (!registry.OpenKey(SInstallKey, true)) {
+        return fail(SRegistryFailed, static_cast<DWORD>(registry.LastError()), TSetupOutcome::RecordFailed);
     }
-    registry->WriteString(SInstallValue, Folder);
+    registry.WriteString(SInstallValue, Folder);
     FLog.Line(std::string("レジストリ: HKEY_LOCAL_MACHINE") + SInstallKey + "\\" + SInstallValue + " = " + Folder);
 
     // 3. The work file next to the executable; it is kept afterwards.
